@@ -1,0 +1,42 @@
+# Entry points: `make test` (everything a fresh machine needs, then every test,
+# plainly and under AddressSanitizer + UBSan) and `make demo`.
+JOBS       ?= 2
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+
+.PHONY: all deps build build-asan test test-plain test-asan bench demo clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(ASAN_BUILD)/build.ninja:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESSA_SANITIZE=ON -DVESSA_BENCH=OFF
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+test-plain: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+test: test-plain test-asan
+
+bench: build
+	@for b in $(BUILD)/bench/vessa_bench_*; do echo "== $$b"; $$b; done
+
+demo: build
+	@echo "vessa: built in $(BUILD)/. The demo (service on loopback plus a syncing client) arrives with the sync engine."
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
