@@ -18,7 +18,15 @@ sqlite3* SqlOpen(const std::string& path, std::string& error) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd >= 0) ::close(fd);
   sqlite3* db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK) return db;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK) {
+    // WAL: the journals write many small transactions, and readers never
+    // block the writer. NORMAL sync is safe in WAL mode (no corruption; at
+    // worst the last commits are lost on power failure). Connections of
+    // other threads wait for each other instead of failing at once.
+    sqlite3_busy_timeout(db, 10000);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+    return db;
+  }
   error = db ? sqlite3_errmsg(db) : "out of memory";
   sqlite3_close(db);
   return nullptr;

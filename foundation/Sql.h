@@ -10,7 +10,7 @@ struct sqlite3;
 std::string SqlEscape(const std::string& text);
 
 // Creates the database file owner-only (0600) when it does not exist yet and
-// opens it. SQLite gives its journal and WAL files the mode of the database.
+// opens it in WAL mode. SQLite gives its WAL files the mode of the database.
 // Returns null and sets `error` on failure.
 sqlite3* SqlOpen(const std::string& path, std::string& error);
 

@@ -1,0 +1,6 @@
+#include "foundation/Timing.h"
+
+Timing& ProcessTiming() {
+  static Timing timing;
+  return timing;
+}
