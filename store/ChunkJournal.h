@@ -1,0 +1,48 @@
+#pragma once
+// The chunk journal: every chunk the client has seen, by key, with its size,
+// the transmitter's storage key and the block lists a later delta needs.
+// Rows live in `chunk_journal_table` of client.db. Each public operation opens
+// and closes the database itself, unless it runs inside a batch. Used by the
+// worker thread only.
+#include <string>
+
+#include "store/FileInfo.h"
+
+struct sqlite3;
+
+class CChunkJournal {
+ public:
+  CChunkJournal() = default;
+  ~CChunkJournal();
+  CChunkJournal(const CChunkJournal&) = delete;
+  CChunkJournal& operator=(const CChunkJournal&) = delete;
+
+  int Init(const std::string& dbPath);
+  int OpenDB();
+  void CloseDB();
+  int CleanDB();
+
+  // Records the chunks of a file; complete rows are kept, incomplete ones
+  // replaced. Single chunk failures are logged, not returned.
+  int AddFileChunk(const CFileInfo& file);
+  // Rebuilds the file's chunks from its chunk list and fills them from the
+  // journal (size, storage key, block lists).
+  int GetFileChunk(CFileInfo& file);
+  int UpdateStorageKey(const std::string& chunkKey, const std::string& storageKey);
+  int Delete(const std::string& chunkKey);
+
+  // Keeps the database open with one transaction until CommitBatch, so a run
+  // of operations costs one open and one commit.
+  int BeginBatch();
+  int CommitBatch();
+
+ private:
+  int _Find(const std::string& key, CChunkInfo& chunk);
+  int _Insert(const CChunkInfo& chunk);
+  int _UpdateStorageKey(const std::string& chunkKey, const std::string& storageKey);
+  int _Delete(const std::string& key);
+
+  sqlite3* db_ = nullptr;
+  std::string dbPath_;
+  bool inBatch_ = false;
+};
