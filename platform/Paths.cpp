@@ -31,6 +31,19 @@ std::string StateDir() {
   return EnvOr("XDG_STATE_HOME", HomeDir() + "/.local/state") + "/vessa";
 }
 
+std::string ProgramDir() {
+  std::error_code ec;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string(".") : program.parent_path().string();
+}
+
+std::string DefaultInstallDir() {
+  const std::string programDir = ProgramDir();
+  const std::string shared = programDir + "/../share/vessa";
+  std::error_code ec;
+  return std::filesystem::is_directory(shared, ec) ? shared : programDir;
+}
+
 bool MakeDirs(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ec;
