@@ -42,6 +42,10 @@ struct SoapRequestBody {
 
 // The HTTP body of a request carrying `payloadXml` (and the attachments).
 SoapRequestBody EncodeRequest(const std::string& payloadXml, const std::vector<SoapAttachment>& attachments);
+// Answers take the same two forms (the service's side).
+inline SoapRequestBody EncodeAnswer(const std::string& payloadXml, const std::vector<SoapAttachment>& attachments) {
+  return EncodeRequest(payloadXml, attachments);
+}
 
 // One decoded answer. Holds the HTTP body; the payload tree and the
 // attachments point into it, so the object must outlive their use.
@@ -74,6 +78,9 @@ class CSoapAnswer {
   std::map<std::string, std::string_view, std::less<>> attachments_;
   std::vector<std::string> decoded_;  // inline Base64 content, decoded
 };
+
+// The service decodes the requests it receives with the same class.
+using CSoapReceived = CSoapAnswer;
 
 // The local part of an element or attribute name ("xop:Include" -> "Include").
 std::string_view LocalName(const char* name);

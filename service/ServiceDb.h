@@ -1,0 +1,114 @@
+#pragma once
+// The service's SQLite database, service.db in the data folder: one
+// connection shared by every request thread and serialised by one mutex.
+// Values are always bound to prepared statements, never spliced into SQL.
+// An SQLite failure throws CDbError; the request boundary turns it into
+// reason 8 (server database error).
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class CDbError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class CStatement {
+ public:
+  CStatement(sqlite3* db, const char* sql);
+  ~CStatement();
+  CStatement(CStatement&& other) noexcept;
+  CStatement(const CStatement&) = delete;
+  CStatement& operator=(const CStatement&) = delete;
+  CStatement& operator=(CStatement&&) = delete;
+
+  // Binds the next parameter (?1, ?2, ... in call order).
+  CStatement& Bind(int64_t value);
+  CStatement& Bind(const std::string& value);
+  CStatement& Bind(const char* value) { return Bind(std::string(value)); }
+  CStatement& Bind(int value) { return Bind(static_cast<int64_t>(value)); }
+
+  // True while a row is available.
+  bool Step();
+  // Steps to the end; the number of rows changed.
+  int Run();
+
+  int64_t Int(int column) const;
+  std::string Text(int column) const;
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* statement_ = nullptr;
+  int next_ = 1;
+};
+
+class CServiceDb {
+ public:
+  CServiceDb() = default;
+  ~CServiceDb();
+  CServiceDb(const CServiceDb&) = delete;
+  CServiceDb& operator=(const CServiceDb&) = delete;
+
+  // Opens (creating when `create`) the database and its tables. False with
+  // `error` when the file cannot be opened, or is missing and not created.
+  bool Open(const std::string& path, bool create, std::string& error);
+
+  // Every use of the connection holds this lock (it is recursive, so one
+  // store operation may call another).
+  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(mutex_); }
+
+  template <typename... Args>
+  CStatement Query(const char* sql, const Args&... args) {
+    CStatement statement(db_, sql);
+    (statement.Bind(args), ...);
+    return statement;
+  }
+  template <typename... Args>
+  int Run(const char* sql, const Args&... args) {
+    return Query(sql, args...).Run();
+  }
+  // The first column of the first row, or `fallback` when there is no row.
+  template <typename... Args>
+  int64_t IntOr(int64_t fallback, const char* sql, const Args&... args) {
+    CStatement statement = Query(sql, args...);
+    return statement.Step() ? statement.Int(0) : fallback;
+  }
+  int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+
+  // Runs `action` once the outermost transaction commits (file removals
+  // that must not happen when the change is rolled back).
+  void AfterCommit(std::function<void()> action);
+
+ private:
+  friend class CTransaction;
+  void Begin();
+  void Commit();
+  void Rollback();
+
+  sqlite3* db_ = nullptr;
+  std::recursive_mutex mutex_;
+  int depth_ = 0;
+  bool doomed_ = false;  // an inner transaction rolled back: the outer one must too
+  std::vector<std::function<void()>> afterCommit_;
+};
+
+// A write transaction (BEGIN IMMEDIATE) holding the database lock. Nested
+// transactions join the outermost one. Rolled back unless Commit is called.
+class CTransaction {
+ public:
+  explicit CTransaction(CServiceDb& db);
+  ~CTransaction();
+  CTransaction(const CTransaction&) = delete;
+  CTransaction& operator=(const CTransaction&) = delete;
+  void Commit();
+
+ private:
+  CServiceDb& db_;
+  std::unique_lock<std::recursive_mutex> lock_;
+  bool done_ = false;
+};
