@@ -58,7 +58,7 @@ class CChunkJournalOperation {
 
 }  // namespace
 
-CChunkJournal::~CChunkJournal() { JournalClose(db_); }
+CChunkJournal::~CChunkJournal() { CloseDB(); }
 
 int CChunkJournal::Init(const std::string& dbPath) {
   constexpr const char* kFunction = "CChunkJournal::Init";
@@ -81,13 +81,18 @@ int CChunkJournal::Init(const std::string& dbPath) {
 int CChunkJournal::OpenDB() { return JournalOpen("CChunkJournal::OpenDB", dbPath_, db_); }
 
 void CChunkJournal::CloseDB() {
-  JournalClose(db_);
+  if (borrowed_) {
+    db_ = nullptr;  // the owner closes it
+    borrowed_ = false;
+  } else {
+    JournalClose(db_);
+  }
   inBatch_ = false;
 }
 
 int CChunkJournal::CleanDB() {
   constexpr const char* kFunction = "CChunkJournal::CleanDB";
-  CChunkJournalOperation operation(*this, inBatch_);
+  CChunkJournalOperation operation(*this, inBatch_ || borrowed_);
   if (!operation.Open()) {
     LogError(kFunction, kNotOpen);
     return 0;
@@ -106,7 +111,7 @@ int CChunkJournal::AddFileChunk(const CFileInfo& file) {
          static_cast<long long>(file.size));
     return 1;
   }
-  CChunkJournalOperation operation(*this, inBatch_);
+  CChunkJournalOperation operation(*this, inBatch_ || borrowed_);
   if (!operation.Open()) {
     LogError(kFunction, kOpenFailed);
     return 0;
@@ -135,7 +140,7 @@ int CChunkJournal::GetFileChunk(CFileInfo& file) {
     LogF(CLogger::kWarn, kFunction, "Can't get chunk from %s", file.path.c_str());
     return 1;
   }
-  CChunkJournalOperation operation(*this, inBatch_);
+  CChunkJournalOperation operation(*this, inBatch_ || borrowed_);
   if (!operation.Open()) {
     LogError(kFunction, kOpenFailed);
     return 0;
@@ -154,7 +159,7 @@ int CChunkJournal::GetFileChunk(CFileInfo& file) {
 
 int CChunkJournal::UpdateStorageKey(const std::string& chunkKey, const std::string& storageKey) {
   constexpr const char* kFunction = "CChunkJournal::UpdateStorageKey";
-  CChunkJournalOperation operation(*this, inBatch_);
+  CChunkJournalOperation operation(*this, inBatch_ || borrowed_);
   if (!operation.Open()) {
     LogError(kFunction, kOpenFailed);
     return 0;
@@ -174,7 +179,7 @@ int CChunkJournal::UpdateStorageKey(const std::string& chunkKey, const std::stri
 
 int CChunkJournal::Delete(const std::string& chunkKey) {
   constexpr const char* kFunction = "CChunkJournal::Delete";
-  CChunkJournalOperation operation(*this, inBatch_);
+  CChunkJournalOperation operation(*this, inBatch_ || borrowed_);
   if (!operation.Open()) {
     LogError(kFunction, "Fail to open DB");
     return 0;
@@ -207,6 +212,20 @@ int CChunkJournal::CommitBatch() {
   const int ok = JournalCommit(db_, kFunction);
   CloseDB();
   return ok;
+}
+
+int CChunkJournal::UseConnection(sqlite3* db) {
+  if (!db || (db_ && !borrowed_)) {
+    LogError("CChunkJournal::UseConnection", "DB file opened before!");
+    return 0;
+  }
+  db_ = db;
+  borrowed_ = true;
+  return 1;
+}
+
+void CChunkJournal::ReleaseConnection() {
+  if (borrowed_) CloseDB();
 }
 
 // ---------------------------------------------------------------------------

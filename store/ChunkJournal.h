@@ -2,8 +2,8 @@
 // The chunk journal: every chunk the client has seen, by key, with its size,
 // the transmitter's storage key and the block lists a later delta needs.
 // Rows live in `chunk_journal_table` of client.db. Each public operation opens
-// and closes the database itself, unless it runs inside a batch. Used by the
-// worker thread only.
+// and closes the database itself, unless it runs inside a batch or on a
+// borrowed connection. Used by the worker thread only.
 #include <string>
 
 #include "store/FileInfo.h"
@@ -36,6 +36,15 @@ class CChunkJournal {
   int BeginBatch();
   int CommitBatch();
 
+  // Runs the following operations on `db`, an open connection to the same
+  // client.db held by another owner (the file journal inside its batch), so
+  // they join that transaction instead of waiting out its write lock. Open
+  // and close are skipped until ReleaseConnection, and the borrowed
+  // connection is never closed here. 0 while a connection of this journal's
+  // own is open.
+  int UseConnection(sqlite3* db);
+  void ReleaseConnection();
+
  private:
   int _Find(const std::string& key, CChunkInfo& chunk);
   int _Insert(const CChunkInfo& chunk);
@@ -45,4 +54,5 @@ class CChunkJournal {
   sqlite3* db_ = nullptr;
   std::string dbPath_;
   bool inBatch_ = false;
+  bool borrowed_ = false;
 };

@@ -52,6 +52,9 @@ class CFileJournal {
   // chunk journal's) wait for the commit, up to the busy timeout.
   int BeginBatch();
   int CommitBatch();
+  // The open connection (null when closed), for a chunk journal that joins
+  // the batch (CChunkJournal::UseConnection).
+  sqlite3* Connection() const { return db_; }
 
   // ---- row operations (keys are lower-cased first) ----
 

@@ -36,6 +36,17 @@ int CSharedFileStatus::Create(const std::string& name) {
 
 void CSharedFileStatus::Clear() {
   if (memory_.data()) StoreCount(memory_.data(), 0);
+  index_.clear();
+  indexedCount_ = 0;
+}
+
+void CSharedFileStatus::Reindex(int32_t count) {
+  const SharedStatusEntry* entries = EntriesOf(memory_.data());
+  index_.clear();
+  for (int32_t i = 0; i < count; ++i) {
+    index_.emplace(std::string(entries[i].path, strnlen(entries[i].path, sizeof entries[i].path)), i);
+  }
+  indexedCount_ = count;
 }
 
 int CSharedFileStatus::Update(const std::string& path, int32_t status, int32_t total, int32_t done) {
@@ -43,11 +54,11 @@ int CSharedFileStatus::Update(const std::string& path, int32_t status, int32_t t
   const std::string key = CFileJournal::ToKey(path);
   SharedStatusEntry* entries = EntriesOf(memory_.data());
   const int32_t count = std::clamp(LoadCount(memory_.data()), 0, kStatusMaxEntries);
-  for (int32_t i = 0; i < count; ++i) {
-    if (std::strncmp(entries[i].path, key.c_str(), sizeof entries[i].path) == 0) {
-      SetFields(entries[i], status, total, done);
-      return 1;
-    }
+  if (count != indexedCount_) Reindex(count);
+  const auto found = index_.find(key);
+  if (found != index_.end()) {
+    SetFields(entries[found->second], status, total, done);
+    return 1;
   }
   if (count >= kStatusMaxEntries) return 0;
   SharedStatusEntry& entry = entries[count];
@@ -55,6 +66,8 @@ int CSharedFileStatus::Update(const std::string& path, int32_t status, int32_t t
   std::memcpy(entry.path, key.c_str(), key.size() + 1);
   SetFields(entry, status, total, done);
   StoreCount(memory_.data(), count + 1);
+  index_.emplace(key, count);
+  indexedCount_ = count + 1;
   return 1;
 }
 

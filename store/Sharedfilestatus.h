@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/SharedMemory.h"
@@ -48,7 +49,15 @@ class CSharedFileStatus {
   int Update(const std::string& path, int32_t status, int32_t total, int32_t done);
 
  private:
+  // Rebuilds the index from the block's counted entries.
+  void Reindex(int32_t count);
+
   platform::CSharedMemory memory_;
+  // Entry of each path written, so an update does not search the block:
+  // a listing updates a hundred thousand paths. Rebuilt when the count in
+  // the block is not the one this object left there.
+  std::unordered_map<std::string, int32_t> index_;
+  int32_t indexedCount_ = 0;
 };
 
 // The counted entries of a mapped block, read defensively: the count is

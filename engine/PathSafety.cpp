@@ -1,0 +1,36 @@
+#include "engine/PathSafety.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsControl(char c) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// Every component of path[from..] is a usable name.
+bool ComponentsAreSafe(const std::string& path, std::size_t from) {
+  if (from >= path.size()) return false;
+  std::size_t start = from;
+  for (std::size_t i = from; i <= path.size(); ++i) {
+    if (i < path.size() && !IsSeparator(path[i])) {
+      if (IsControl(path[i])) return false;
+      continue;
+    }
+    const std::string component = path.substr(start, i - start);
+    if (component.empty() || component == "." || component == "..") return false;
+    start = i + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsSafeRelativePath(const std::string& path) {
+  return !path.empty() && path[0] == '/' && ComponentsAreSafe(path, 1);
+}
+
+bool IsSafeServerPath(const std::string& path) {
+  return !path.empty() && !IsSeparator(path[0]) && ComponentsAreSafe(path, 0);
+}

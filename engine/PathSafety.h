@@ -1,0 +1,16 @@
+#pragma once
+// The check every local write of the sync engine passes: a path that comes
+// from the service may name an entry inside the user folder only. Paths use
+// "/"; a "\" counts as a separator too, since path conversions turn it into
+// one.
+#include <string>
+
+// A path relative to the user folder ("/docs/a.txt"): one leading "/", then
+// components that are neither empty, "." nor "..", and no NUL or other
+// control byte anywhere. The folder itself ("/" or "") is refused: nothing
+// may replace it.
+bool IsSafeRelativePath(const std::string& path);
+
+// A server path below a tree ("R/docs/a.txt", "77/x.txt"): the same rules
+// for every component, and no leading "/".
+bool IsSafeServerPath(const std::string& path);

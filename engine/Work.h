@@ -1,0 +1,216 @@
+#pragma once
+// CWork: the sync engine. One object owns everything that touches the service
+// or the local store (settings, both journals, the file cache, the service
+// clients, the heartbeat and the folder watcher) and runs all synchronisation
+// work on one worker thread, which takes requests from its queue in order:
+//
+//   WM_WORK_LOGIN   wParam: window to answer   -> Login, then Post WM_WORK_LOGIN_DONE (wParam 1/0)
+//   WM_WORK_LOGOUT  wParam: window to answer   -> Logout, then Post WM_WORK_LOGOUT_DONE
+//   WM_WORK_SYNC    wParam: window or 0        -> one synchronisation run (CheckSync)
+//   WM_WORK_RENAME  text "old|new"             -> Rename(old, new), "\" read as "/"
+//   WM_WORK_CHANGED (heartbeat)                -> a run, unless one is already due
+//   anything else                              -> ignored
+//
+// The worker reports through an INoticeSink and asks through an IUserPrompt.
+// A run repeats its pass while changes arrive during it; a file that fails
+// only makes the run end "unfinished" (tray state 0 instead of 2).
+//
+// Threads: the worker, the system-message thread (from Init), the heartbeat
+// and the watcher (from the login). Shared flags are atomics; every wait is
+// taken from ProcessTiming() and ends early on logout or destruction. The
+// destructor ends every thread it started before it returns.
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/ChangeFilter.h"
+#include "foundation/Config.h"
+#include "platform/MessageQueue.h"
+#include "platform/NoticeSink.h"
+#include "platform/UserPrompt.h"
+#include "store/FileInfo.h"
+
+class CAuth;
+class CChunkJournal;
+class CFileCache;
+class CFileJournal;
+class CFileSystemWatcher;
+class CHeartBeat;
+class CJournalSession;
+class CLogger;
+class CWorkBack;
+class CWorkTransmitter;
+
+class CWork {
+ public:
+  CWork(INoticeSink& notices, IUserPrompt& prompt);
+  ~CWork();
+  CWork(const CWork&) = delete;
+  CWork& operator=(const CWork&) = delete;
+
+  // Finds the folders (install folder, root folder, root/.db/client.db),
+  // loads the settings and fills their defaults, makes the journals, the file
+  // cache and the clients, and starts the worker and the system-message
+  // threads. 1 when the worker is ready; 0 after a failure (logged).
+  int Init();
+
+  // Queues a request for the worker (any thread). A logout request sets the
+  // cancel flag first, so a run in progress stops at its next check.
+  // `text` is the "old|new" text of WM_WORK_RENAME. 1 when queued.
+  int Request(unsigned message, uintptr_t wParam = 0, const std::string& text = std::string());
+
+  // ---- what the user interface reads and sets ----
+  std::string GetUser() const;
+  std::string GetPassword() const;
+  // The login dialog's entries, used by the next login.
+  void SetUser(const std::string& user, const std::string& password);
+  int IsLoggedIn() const { return loggedIn_.load(); }
+  int IsSyncEnabled() const { return syncEnabled_.load(); }
+  // Makes the next login clean the journals and the next pass a full one.
+  void SetFirstSync(int on) { firstSync_ = on ? 1 : 0; }
+  // Ends a login that keeps retrying an authentication server that does not answer.
+  void SetLoginCancel(int on);
+  CConfig& GetConfig() { return config_; }
+  // Files a run downloaded, updated or removed locally since the login:
+  // action word ("下载", "修改", "删除" in the local code page), a blank, the
+  // absolute local path.
+  std::size_t FinishedCount() const;
+  bool GetFinished(std::size_t index, std::string& entry) const;
+  // 0 while the engine writes the path (or something below it), 1 once it
+  // is synchronised, -1 when unknown.
+  int GetMark(const std::string& path) const;
+
+  // The watcher's callback (watcher thread): turns changes into requests.
+  static void CheckFiles(int action, const std::string& path, void* worker);
+
+ private:
+  // ---- start-up, queue and the run (WorkStart.cpp) ----
+  static int WorkThreadProc(CWork* work);
+  void RequestLoop();
+  void Dispatch(const QueuedMessage& message);
+  void HandleRename();
+  int CheckSync();
+  int Sync();
+  void EndOfRun(size_t finishedBefore);
+  int Logout();
+  void AddFinished(const char* action, const std::string& path);
+  void SetMark(const std::string& path, int value);
+  // Waits up to `ms` milliseconds; false when the wait ended for a stop.
+  bool Pause(int ms, const std::atomic<int>* alsoEndOn = nullptr);
+  void WakeWaits();
+  void StopThreads();
+
+  // ---- login and system messages (WorkLogin.cpp) ----
+  int SeverAuth();
+  int Login();
+  int RegisterAndLogin(const std::string& userFolder);
+  void StartHeartBeat();
+  void StopHeartBeat();
+  void StartFileMonitor(const std::string& root);
+  void StopFileMonitor();
+  template <typename Client>
+  void GiveProxy(Client& client);
+  static void GetSystemMessage(CWork* work);
+  void SystemMessageLoop();
+  void ShowSystemMessages(const CInfoAttrMap& messages);
+
+  // ---- listing phase (WorkListing.cpp) ----
+  int GetAll();
+  int GetServerList();
+  void GetServerAdd(const std::map<std::string, CFileInfo>& listing);
+  void GetServerDelete(const std::map<std::string, CFileInfo>& listing);
+  int GetFile(const CFileInfo& file);
+  // Refuses (logged, sync-OK cleared) a listed entry whose path could lead
+  // outside the user folder.
+  bool AcceptServerEntry(const CFileInfo& file);
+
+  // ---- download phase: decisions (WorkReconcile.cpp) ----
+  int Download();
+  // Opens the journal, loads its map and share map (failures logged under
+  // `function`) and begins the phase's batch.
+  int OpenJournalForPhase(CJournalSession& session, const char* function);
+  int CheckDownload(CJournalSession& session);
+  int CheckDelete();
+  int ServerDeleteFile(const std::string& path, const CFileInfo& recorded);
+  int CheckNew(const CFileInfo& updated);
+  int CheckUpdated(const CFileInfo& active, const CFileInfo& updated);
+  int SetAside(const std::string& rel, const char* failureFormat);
+  int BringIn(const CFileInfo& updated);
+  void MarkShared(const std::string& rel, const CFileInfo& shared);
+  int SetTimeFrom(const CFileInfo& version, const std::string& rel);
+  void MarkSynchronised(const std::string& rel);
+  // Server path -> path relative to the user folder, refused (logged) when
+  // it cannot be trimmed or would leave the user folder. Every local write
+  // of the engine goes through it.
+  int LocalPath(const std::string& serverPath, std::string& rel) const;
+
+  // ---- download phase: transfers (WorkDownload.cpp) ----
+  int GetbyLocal(const CFileInfo& updated);
+  int DownloadNewFile(const CFileInfo& updated);
+  int DownloadUpdatedFile(const CFileInfo& active, const CFileInfo& updated);
+  int DownloadFileChunks(CFileInfo& file, const std::string& rel);
+  int ReplaceFileChunks(const CFileInfo& active, CFileInfo& file, const std::string& relOld, const std::string& relNew);
+  int RecordAdjustedTime(CFileInfo& file, const CFileInfo& updated);
+
+  // ---- upload phase (WorkUpload.cpp) ----
+  int Upload();
+  int Rename(const std::string& oldPath, const std::string& newPath);
+
+  // ---- notices ----
+  void Status(const std::string& text);
+  void Tray(int state, const std::string& tip);
+  void Balloon(const std::string& text, const std::string& title);
+  void Message(const std::string& text);
+
+  INoticeSink& notices_;
+  IUserPrompt& prompt_;
+  CMessageQueue queue_;
+  std::mutex renameMutex_;
+  std::deque<std::string> renameTexts_;  // one per queued WM_WORK_RENAME, in order
+
+  CConfig config_;
+  std::unique_ptr<CWorkTransmitter> transmitter_;
+  std::unique_ptr<CFileCache> fileCache_;
+  std::unique_ptr<CFileJournal> fileJournal_;
+  std::unique_ptr<CChunkJournal> chunkJournal_;
+  std::unique_ptr<CWorkBack> back_;
+  CHeartBeat* heartBeat_ = nullptr;  // owned by its own thread once started
+  std::future<void> heartBeatEnded_;
+  std::unique_ptr<CAuth> auth_;
+  std::unique_ptr<CFileSystemWatcher> watcher_;
+  std::unique_ptr<CLogger> ownLogger_;  // the log the login opened when there was none
+  CChangeFilter changeFilter_;           // watcher thread only
+
+  std::atomic<int> syncOk_{0};
+  std::atomic<int> syncEnabled_{0};
+  std::atomic<int> resync_{0};
+  std::atomic<int> firstSync_{0};
+  std::atomic<int> loggedIn_{0};
+  std::atomic<int> cancel_{0};
+  std::atomic<int> loginCancel_{0};
+  std::atomic<int> stopping_{0};
+  std::atomic<int> loginGeneration_{0};  // counts successful logins, for the system-message client
+  std::atomic<int> lastMessageId_{0};
+
+  mutable std::mutex stateMutex_;  // the strings and lists below
+  std::string user_;
+  std::string password_;
+  std::vector<std::string> finished_;
+  std::map<std::string, int> marks_;
+
+  std::mutex wakeMutex_;
+  std::condition_variable wake_;
+  std::mutex messengerMutex_;
+  CWorkBack* messengerBack_ = nullptr;  // the system-message thread's client, for Abort
+  std::thread worker_;
+  std::thread messenger_;
+};

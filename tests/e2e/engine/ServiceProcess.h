@@ -1,0 +1,69 @@
+#pragma once
+// Programs as a user runs them: the real vessa-service as a child process
+// serving a temporary data folder on an ephemeral loopback port, its
+// administration commands, and any program run to its end or stopped by a
+// signal.
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// Runs `program` with `args` (and `environment` entries "NAME=value" added
+// to the test's own) to its end. Its exit code, or -1 when it could not run
+// or was killed; stdout and stderr go to `output`.
+int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* output,
+               const std::vector<std::string>& environment = {});
+
+// A program running beside the test, its standard output (and error) read
+// as it comes.
+class ChildProgram {
+ public:
+  ChildProgram() = default;
+  ~ChildProgram();  // SIGTERM and wait, when still running
+  ChildProgram(const ChildProgram&) = delete;
+  ChildProgram& operator=(const ChildProgram&) = delete;
+
+  bool Start(const std::string& program, const std::vector<std::string>& args,
+             const std::vector<std::string>& environment = {}, bool withStderr = true);
+  // True once the output holds `text`; false at its end or after the timeout.
+  bool WaitForOutput(const std::string& text, int timeoutMs = 30000);
+  void Signal(int number);
+  // Waits for the end: the exit code, -1 when it was killed. The rest of
+  // the output is read first.
+  int Wait();
+  const std::string& Output() const { return output_; }
+
+ private:
+  bool ReadSome(int timeoutMs);
+
+  pid_t pid_ = -1;
+  int readEnd_ = -1;
+  std::string output_;
+};
+
+class ServiceProcess {
+ public:
+  // Initialises the data folder.
+  explicit ServiceProcess(std::string dataFolder);
+  ServiceProcess(const ServiceProcess&) = delete;
+  ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+  // `vessa-service --data DIR <args>`; its exit code, its output in `output`.
+  int Admin(const std::vector<std::string>& args, std::string* output = nullptr);
+  // `serve --port 0 <options>`; true once it says where it listens.
+  bool Start(const std::vector<std::string>& serveOptions = {});
+  void Stop();
+
+  int Port() const { return port_; }
+  std::string Url(const std::string& path) const;
+  std::string AuthUrl() const { return Url("/vorportal/LoginServlet"); }
+  // Where the service keeps a stored chunk.
+  std::string ChunkFile(const std::string& storageKey) const { return data_ + "/chunks/" + storageKey; }
+  // A counter of `stats`; 0 when it has none.
+  long long Counter(const std::string& name);
+
+ private:
+  std::string data_;
+  ChildProgram server_;
+  int port_ = 0;
+};

@@ -1,0 +1,85 @@
+// vessa-sync run as a user runs it, against the real service.
+#include <signal.h>
+
+#include <filesystem>
+
+#include "foundation/Util.h"
+#include "tests/e2e/engine/EngineFixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SyncProgramTest : public EngineE2ETest {
+ protected:
+  // vessa-sync with the password in the environment; its exit code and output.
+  int RunSync(std::vector<std::string> args, const std::string& password, std::string& output) {
+    return RunProgram(VESSA_SYNC_PROGRAM, args, &output, {"VESSA_PASSWORD=" + password});
+  }
+  std::vector<std::string> Args(const std::string& user, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"--root", Root("cli"), "--user", user, "--host-name", "cli-pc",
+                                     "--auth-server", service_->AuthUrl()};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+};
+
+TEST_F(SyncProgramTest, OneRunThenTheExitStatusTellsHowItEnded) {
+  ServerUser alice(service_->AuthUrl(), "alice", "alice-pw");
+  ASSERT_TRUE(alice.Ready());
+  ASSERT_TRUE(alice.PutFile("/hello.txt", "hello from the service", ServerTime(1)));
+  ASSERT_TRUE(alice.PutFile("/split.bin", TestBytes(5 * 1024 * 1024, 9), ServerTime(2)));
+
+  std::string output;
+  ASSERT_EQ(RunSync(Args("alice", {"--once"}), "alice-pw", output), 0) << output;
+  EXPECT_EQ(ReadFile(Root("cli") + "/alice/hello.txt"), "hello from the service");
+  for (const char* line : {"message: Connecting Auth...\n", "icon: logged in alice\n", "tray: 1 alice\n",
+                           "tray: 2 alice\n", "message: Sync finished\n", "icon: logged out\n"}) {
+    EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
+  }
+  EXPECT_NE(output.find("status: " + Local("下载新文件: ") + "/hello.txt\n"), std::string::npos);
+  std::string root;
+  ASSERT_TRUE(CUtil::ReadRootPath(root));
+  EXPECT_EQ(root, Root("cli"));
+
+  // A chunk the transmitter lacks: the run ends unfinished.
+  ASSERT_TRUE(alice.PutFile("/later.bin", TestBytes(1000, 10), ServerTime(3)));
+  const std::string chunk = service_->ChunkFile(alice.Describe(alice.ServerPath("/later.bin")).chunks[0].storageId);
+  fs::rename(chunk, chunk + ".away");
+  EXPECT_EQ(RunSync(Args("alice", {"--once"}), "alice-pw", output), 1) << output;
+  EXPECT_NE(output.find("tray: 0 alice\n"), std::string::npos) << output;
+  fs::rename(chunk + ".away", chunk);
+  // The remembered login serves without the password given again.
+  EXPECT_EQ(RunProgram(VESSA_SYNC_PROGRAM, {"--once"}, &output), 0) << output;
+  EXPECT_EQ(ReadFile(Root("cli") + "/alice/later.bin"), TestBytes(1000, 10));
+}
+
+TEST_F(SyncProgramTest, AnotherUserNeedsConsentAndAFailedLoginExitsWithTwo) {
+  ASSERT_EQ(service_->Admin({"adduser", "bob", "bob-pw"}), 0);
+  std::string output;
+  ASSERT_EQ(RunSync(Args("alice", {"--once"}), "alice-pw", output), 0) << output;
+
+  const std::string question = "question: " + Local("更换用户？ 原用户数据将不再被自动同步到服务器...");
+  EXPECT_EQ(RunSync(Args("bob", {"--once"}), "bob-pw", output), 2) << output;
+  EXPECT_NE(output.find(question + " -> Cancel\n"), std::string::npos) << output;
+  EXPECT_FALSE(Exists(Root("cli") + "/bob"));
+
+  EXPECT_EQ(RunSync(Args("bob", {"--once", "--yes"}), "bob-pw", output), 0) << output;
+  EXPECT_NE(output.find(question + " -> OK\n"), std::string::npos) << output;
+  EXPECT_TRUE(fs::is_directory(Root("cli") + "/bob"));
+
+  EXPECT_EQ(RunSync(Args("bob", {"--once"}), "not bob's", output), 2) << output;
+  EXPECT_NE(output.find("status: " + Local(" 认证失败 ") + "\n"), std::string::npos) << output;
+  EXPECT_EQ(RunProgram(VESSA_SYNC_PROGRAM, {"--log-level", "9"}, &output), 3) << output;
+}
+
+TEST_F(SyncProgramTest, WithoutOnceItRunsUntilASignalThenLogsOut) {
+  ChildProgram sync;
+  ASSERT_TRUE(sync.Start(VESSA_SYNC_PROGRAM, Args("alice"), {"VESSA_PASSWORD=alice-pw"}));
+  ASSERT_TRUE(sync.WaitForOutput("tray: 2 alice\n")) << sync.Output();
+  sync.Signal(SIGINT);
+  EXPECT_EQ(sync.Wait(), 0) << sync.Output();
+  EXPECT_NE(sync.Output().find("icon: logged out\n"), std::string::npos) << sync.Output();
+}
+
+}  // namespace
