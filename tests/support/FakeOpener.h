@@ -31,7 +31,8 @@ class FakeOpener {
   FakeOpener(const FakeOpener&) = delete;
   FakeOpener& operator=(const FakeOpener&) = delete;
 
-  // The calls recorded so far, in order.
+  // The calls recorded so far, in the order they arrived (openers started
+  // one after another may still finish in any order).
   std::vector<std::string> Calls() const {
     std::vector<std::string> lines;
     std::istringstream in(ReadFile(Log()));
