@@ -136,16 +136,6 @@ fs::path Destination(const fs::path& from, const std::string& to) {
   return fs::path(WithoutTrailingSlashes(to));
 }
 
-bool IsInside(const fs::path& inner, const fs::path& outer) {
-  std::error_code ec;
-  const fs::path a = fs::weakly_canonical(inner, ec);
-  if (ec) return false;
-  const fs::path b = fs::weakly_canonical(outer, ec);
-  if (ec) return false;
-  auto [endB, endA] = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
-  return endB == b.end();
-}
-
 // Copies files with their modification time (the sync engine compares it),
 // links as links, folders with everything in them, merging into existing ones.
 bool CopyEntry(const fs::path& from, const fs::path& to) {
@@ -181,7 +171,7 @@ bool CopyEntry(const fs::path& from, const fs::path& to) {
 }
 
 bool CopyTree(const fs::path& from, const fs::path& to) {
-  if (IsInside(to, from)) return false;  // a folder into itself would never end
+  if (CUtil::IsInsideFolder(to.string(), from.string())) return false;  // a folder into itself would never end
   std::error_code ec;
   if (to.has_parent_path()) fs::create_directories(to.parent_path(), ec);
   return CopyEntry(from, to);
@@ -194,6 +184,16 @@ bool CopyTree(const fs::path& from, const fs::path& to) {
 bool CUtil::FolderExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CUtil::IsInsideFolder(const std::string& inner, const std::string& outer) {
+  std::error_code ec;
+  const fs::path a = fs::weakly_canonical(inner, ec);
+  if (ec) return false;
+  const fs::path b = fs::weakly_canonical(outer, ec);
+  if (ec) return false;
+  const fs::path relative = a.lexically_relative(b);
+  return !relative.empty() && *relative.begin() != "..";
 }
 
 bool CUtil::PathExists(const std::string& path) {
@@ -438,11 +438,6 @@ std::string CUtil::ServerErrorText(int code) {
 }
 
 // ---- installation values and system settings ----
-
-namespace {
-constexpr std::size_t kInstallPathBuffer = 80;
-constexpr std::size_t kRootPathBuffer = 160;
-}  // namespace
 
 bool CUtil::ReadInstallPath(std::string& out) {
   return platform::RegistryRead("install_path", kInstallPathBuffer, out);

@@ -16,6 +16,8 @@ class CUtil {
 
   // True when `path` names a folder (a link to a folder counts).
   static bool FolderExists(const std::string& path);
+  // True when `inner` is `outer` or lies below it (links resolved).
+  static bool IsInsideFolder(const std::string& inner, const std::string& outer);
   // True when anything (file, folder or link) exists at `path`.
   static bool PathExists(const std::string& path);
   // Creates the folder (one level, mode 0700) unless it exists; false only
@@ -81,8 +83,11 @@ class CUtil {
 
   // ---- installation values and system settings ----
 
-  static bool ReadInstallPath(std::string& out);  // value fits 80 bytes with its NUL
-  static bool ReadRootPath(std::string& out);     // value fits 160 bytes with its NUL
+  // Read buffers of the two values: a value must fit with its terminating NUL.
+  static constexpr std::size_t kInstallPathBuffer = 80;
+  static constexpr std::size_t kRootPathBuffer = 160;
+  static bool ReadInstallPath(std::string& out);
+  static bool ReadRootPath(std::string& out);
   // False when the path (with its NUL) does not fit 160 bytes or cannot be written.
   static bool WriteRootPath(const std::string& path);
   // The system proxy as "host:port"; false when there is none.

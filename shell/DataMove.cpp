@@ -13,19 +13,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kDataFolderName = "VessaData";
-// The registry's root_path value holds 159 bytes.
-constexpr std::size_t kRootPathLimit = 159;
-
-// True when `inner` is `outer` or lies below it (links resolved).
-bool IsInside(const fs::path& inner, const fs::path& outer) {
-  std::error_code ec;
-  const fs::path a = fs::weakly_canonical(inner, ec);
-  if (ec) return false;
-  const fs::path b = fs::weakly_canonical(outer, ec);
-  if (ec) return false;
-  const fs::path relative = a.lexically_relative(b);
-  return !relative.empty() && *relative.begin() != "..";
-}
 
 }  // namespace
 
@@ -35,13 +22,13 @@ std::string NewDataFolder(const std::string& chosen) {
 }
 
 MoveRefusal CheckDataMove(const std::string& oldFolder, const std::string& newFolder) {
-  if (newFolder.size() > kRootPathLimit) return MoveRefusal::kPathTooLong;
+  if (newFolder.size() + 1 > CUtil::kRootPathBuffer) return MoveRefusal::kPathTooLong;
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(newFolder, ec);
   if (fs::exists(status)) {
     if (!fs::is_directory(status) || !fs::is_empty(newFolder, ec) || ec) return MoveRefusal::kDestinationNotEmpty;
   }
-  if (IsInside(newFolder, oldFolder)) return MoveRefusal::kInsideOldFolder;
+  if (CUtil::IsInsideFolder(newFolder, oldFolder)) return MoveRefusal::kInsideOldFolder;
   return MoveRefusal::kNone;
 }
 
