@@ -47,16 +47,17 @@ struct Options {
   std::string authServer;
   bool once = false;
   bool yes = false;
+  bool help = false;
   int logLevel = -1;
 };
 
+constexpr const char* kUsage =
+    "usage: vessa-sync [--root DIR] [--user NAME] [--password PW] [--host-name NAME]\n"
+    "                  [--auth-server URL] [--once] [--yes] [--log-level N]\n"
+    "The password may also come from the environment variable VESSA_PASSWORD.\n";
+
 int Usage(const char* problem) {
-  std::fprintf(stderr,
-               "vessa-sync: %s\n"
-               "usage: vessa-sync [--root DIR] [--user NAME] [--password PW] [--host-name NAME]\n"
-               "                  [--auth-server URL] [--once] [--yes] [--log-level N]\n"
-               "The password may also come from the environment variable VESSA_PASSWORD.\n",
-               problem);
+  std::fprintf(stderr, "vessa-sync: %s\n%s", problem, kUsage);
   return kCannotStart;
 }
 
@@ -70,6 +71,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& problem)
     if (name == "--yes") {
       options.yes = true;
       continue;
+    }
+    if (name == "--help" || name == "-h") {
+      options.help = true;
+      return true;
     }
     if (i + 1 >= argc) {
       problem = "missing value after " + name;
@@ -256,6 +261,10 @@ int main(int argc, char** argv) {
   Options options;
   std::string problem;
   if (!ParseOptions(argc, argv, options, problem)) return Usage(problem.c_str());
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
 
   // The signals are taken by one thread with sigwait; every other thread,
   // the engine's included, inherits the blocked set.

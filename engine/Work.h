@@ -49,13 +49,28 @@ class CJournalSession;
 class CLogger;
 class CWorkBack;
 class CWorkTransmitter;
+struct CUploadFile;
+struct CUploadWalk;
+struct CLocalRemoval;
 
 class CWork {
  public:
+  // A pass that would remove more entries than this on the service (or every
+  // entry the journal holds) asks the user first; declined, nothing is
+  // removed and the run ends unfinished. A declined set is not asked again
+  // until the next login or the user's own "sync now" (a WM_WORK_SYNC with
+  // a window).
+  static constexpr std::size_t kMassRemoval = 1000;
+
   CWork(INoticeSink& notices, IUserPrompt& prompt);
   ~CWork();
   CWork(const CWork&) = delete;
   CWork& operator=(const CWork&) = delete;
+
+  // The root folder that holds the settings (root/.db/client.db), as Init
+  // finds it: the registry's root_path when set, else $HOME/Vessa. Usable
+  // before Init; creates nothing.
+  static std::string DataFolder();
 
   // Finds the folders (install folder, root folder, root/.db/client.db),
   // loads the settings and fills their defaults, makes the journals, the file
@@ -77,6 +92,8 @@ class CWork {
   int IsSyncEnabled() const { return syncEnabled_.load(); }
   // Makes the next login clean the journals and the next pass a full one.
   void SetFirstSync(int on) { firstSync_ = on ? 1 : 0; }
+  // 1 until a full first synchronisation pass has succeeded.
+  int IsFirstSync() const { return firstSync_.load(); }
   // Ends a login that keeps retrying an authentication server that does not answer.
   void SetLoginCancel(int on);
   CConfig& GetConfig() { return config_; }
@@ -139,6 +156,10 @@ class CWork {
   // `function`) and begins the phase's batch.
   int OpenJournalForPhase(CJournalSession& session, const char* function);
   int CheckDownload(CJournalSession& session);
+  // Scans the user folder once per download phase, for the shared folders
+  // found on disk (a share renamed on the server moves its folder along).
+  // Each row's decision looks its one local entry up instead.
+  int ScanForDownload(const char* function);
   int CheckDelete();
   int ServerDeleteFile(const std::string& path, const CFileInfo& recorded);
   int CheckNew(const CFileInfo& updated);
@@ -161,8 +182,34 @@ class CWork {
   int ReplaceFileChunks(const CFileInfo& active, CFileInfo& file, const std::string& relOld, const std::string& relNew);
   int RecordAdjustedTime(CFileInfo& file, const CFileInfo& updated);
 
-  // ---- upload phase (WorkUpload.cpp) ----
+  // ---- upload phase: additions and changes (WorkUpload.cpp) ----
   int Upload();
+  int ReloadJournalMaps();
+  // False when a logout ended the walk.
+  bool CheckLocalAdd(CJournalSession& session);
+  // False when a logout ended the walk; `wrote` when the entry was sent.
+  bool UploadEntry(const CFileInfo& scanned, CUploadWalk& walk, bool& wrote);
+  void UploadShareFolder(CUploadFile& upload, CUploadWalk& walk);
+  void UploadFolder(CUploadFile& upload, CUploadWalk& walk);
+  bool UploadFile(CUploadFile& upload, CUploadWalk& walk);
+  void RepairModifyTime(CUploadFile& upload);
+  void LoadFailed(const CUploadFile& upload);
+  bool RunUploadDialogue(CUploadFile& upload, std::string ack, CChunkInfo chunk, CUploadWalk& walk);
+  bool SendChunk(CUploadFile& upload, CChunkInfo& asked);
+  std::unique_ptr<CChunkBuffer> ChunkBytes(CUploadFile& upload, const CChunkInfo& chunk);
+  bool SendChunkBytes(CUploadFile& upload, CChunkInfo& chunk, const CChunkBuffer& bytes);
+  void FinishUpload(CUploadFile& upload, CUploadWalk& walk);
+  void MoveConflictAside(CUploadFile& upload);
+  void FolderFinished(const std::string& rel, CUploadWalk& walk);
+  void FileFinished(const std::string& rel, CUploadWalk& walk);
+
+  // ---- upload phase: removals, and renames (WorkRemove.cpp) ----
+  void CheckLocalDelete();
+  // Asks before one pass removes more than kMassRemoval entries, or every
+  // entry the journal holds, on the service. False: nothing may be removed.
+  // `digest` names the set, to know a set the user declined.
+  bool RemovalsAllowed(const std::vector<CLocalRemoval>& removals, std::size_t inSync, const std::string& digest);
+  void ReportRemoval(const CLocalRemoval& removal, std::string& parentFolder);
   int Rename(const std::string& oldPath, const std::string& newPath);
 
   // ---- notices ----
@@ -200,6 +247,11 @@ class CWork {
   std::atomic<int> stopping_{0};
   std::atomic<int> loginGeneration_{0};  // counts successful logins, for the system-message client
   std::atomic<int> lastMessageId_{0};
+  std::atomic<int> userAskedRun_{0};  // the run in progress was asked for by the user (sync now)
+  std::atomic<int> syncQueued_{0};    // the watcher's WM_WORK_SYNC waits in the queue
+  std::string lastRemovals_;          // worker only: the removals the last pass saw
+  std::string declinedRemovals_;      // worker only: the removals the user refused, until the next login
+  bool downloadScanned_ = false;      // worker only: the download phase has scanned the folder
 
   mutable std::mutex stateMutex_;  // the strings and lists below
   std::string user_;

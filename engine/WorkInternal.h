@@ -58,6 +58,18 @@ class CFileCache;
 // that cannot be listed counts as holding something.
 bool FolderHoldsUserEntries(const CFileCache& cache, const std::string& rel);
 
+// The folder of a root-relative path ("/docs/a.txt" -> "/docs"; "" for an
+// entry directly in the root).
+inline std::string ParentFolder(const std::string& rel) {
+  const std::size_t slash = rel.rfind('/');
+  return slash == std::string::npos ? std::string() : rel.substr(0, slash);
+}
+
+// Whether `path` is `folder` or lies below it (a prefix on a "/" boundary).
+inline bool IsAtOrBelow(const std::string& folder, const std::string& path) {
+  return path.compare(0, folder.size(), folder) == 0 && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
 // A text of the user interface (UTF-8 in the source) in the local code page.
 inline std::string LocalText(const char* utf8) {
   std::string text = utf8;

@@ -100,6 +100,10 @@ int CWork::SeverAuth() {
 
 int CWork::Login() {
   constexpr const char* kFunction = "CWork::Login";
+  // A cancel pressed while no login ran belongs to no login: it must not end
+  // this one's first retry.
+  loginCancel_ = 0;
+  declinedRemovals_.clear();
   if (!AppLogger()) {
     ownLogger_ = OpenAppLog();
     if (ownLogger_) {

@@ -73,6 +73,7 @@ int CWork::OpenJournalForPhase(CJournalSession& session, const char* function) {
 }
 
 int CWork::Download() {
+  downloadScanned_ = false;
   CJournalSession session(*fileJournal_, *chunkJournal_);
   if (!OpenJournalForPhase(session, "CWork::Download")) return 0;
   if (!CheckDownload(session)) return 0;
@@ -140,9 +141,7 @@ int CWork::CheckDelete() {
 int CWork::ServerDeleteFile(const std::string& path, const CFileInfo& recorded) {
   constexpr const char* kFunction = "CWork::ServerDeleteFile";
   CFileInfo local;
-  CFileInfo now;
-  // Not in the scan, or gone since: nothing to remove.
-  if (!fileCache_->FindLocal(path, local) || !fileCache_->StatLocal(path, now)) return 1;
+  if (!fileCache_->LookupLocal(path, local)) return 1;  // nothing to remove
   CFileInfo asRecorded = recorded;
   asRecorded.mtime = -recorded.mtime;  // a removal keeps the last version's time negated
   if (LocalUnchanged(*fileCache_, asRecorded, local)) {
@@ -169,6 +168,16 @@ int CWork::ServerDeleteFile(const std::string& path, const CFileInfo& recorded) 
 
 // ---------------------------------------------------------------------------
 // New and changed server entries
+
+int CWork::ScanForDownload(const char* function) {
+  if (downloadScanned_) return 1;
+  if (!fileCache_->ScanRoot()) {
+    LogText(CLogger::kError, function, "Fail to scan local file system");
+    return 0;
+  }
+  downloadScanned_ = true;
+  return 1;
+}
 
 int CWork::SetAside(const std::string& rel, const char* failureFormat) {
   if (!fileCache_->Rename(rel, CUtil::ConflictName(rel))) {
@@ -212,16 +221,13 @@ void CWork::MarkSynchronised(const std::string& rel) {
 
 int CWork::CheckNew(const CFileInfo& updated) {
   constexpr const char* kFunction = "CWork::CheckNew";
-  if (!fileCache_->ScanRoot()) {
-    LogText(CLogger::kError, kFunction, "Fail to scan local file system");
-    return 0;
-  }
+  if (!ScanForDownload(kFunction)) return 0;
   std::string rel;
   if (!LocalPath(updated.path, rel)) return 0;
   SetMark(rel, 0);
   bool keep = false;
   CFileInfo local;
-  if (fileCache_->FindLocal(rel, local)) {
+  if (fileCache_->LookupLocal(rel, local)) {
     if (local.dir != 0) {
       if (updated.dir == 0) {
         if (!SetAside(rel, "Fail to rename to {%s}")) return 0;
@@ -257,17 +263,14 @@ int CWork::CheckNew(const CFileInfo& updated) {
 
 int CWork::CheckUpdated(const CFileInfo& active, const CFileInfo& updated) {
   constexpr const char* kFunction = "CWork::CheckUpdated";
-  if (!fileCache_->ScanRoot()) {
-    LogText(CLogger::kError, kFunction, "Fail to scan local file system");
-    return 0;
-  }
+  if (!ScanForDownload(kFunction)) return 0;
   std::string rel;
   if (!LocalPath(active.path, rel)) return 0;
   SetMark(rel, 0);
   fileCache_->SetPathStatus(rel, 2);
   const std::string key = CFileJournal::ToKey(active.path);
   CFileInfo local;
-  if (fileCache_->FindLocal(rel, local)) {
+  if (fileCache_->LookupLocal(rel, local)) {
     if (!fileCache_->LoadChunk(local)) {
       LogF(CLogger::kError, kFunction, "Fail to load chunk from file: %s", rel.c_str());
       return 0;

@@ -64,6 +64,12 @@ void CWork::StopThreads() {
 // ---------------------------------------------------------------------------
 // Start-up
 
+std::string CWork::DataFolder() {
+  std::string rootPath;
+  if (CUtil::ReadRootPath(rootPath) && !rootPath.empty()) return rootPath;
+  return platform::HomeDir() + "/Vessa";
+}
+
 int CWork::Init() {
   constexpr const char* kFunction = "CWork::Init";
   if (worker_.joinable()) {
@@ -74,8 +80,8 @@ int CWork::Init() {
   if (!CUtil::ReadInstallPath(installPath) || !UsableFolder(installPath, false)) {
     installPath = platform::DefaultInstallDir();
   }
-  std::string rootPath;
-  if (!CUtil::ReadRootPath(rootPath) || !UsableFolder(rootPath, true)) {
+  std::string rootPath = DataFolder();
+  if (!UsableFolder(rootPath, true)) {
     rootPath = platform::HomeDir() + "/Vessa";
     CUtil::CreateFolderIfMissing(rootPath);
   }
@@ -196,7 +202,11 @@ void CWork::Dispatch(const QueuedMessage& message) {
       notices_.Post(message.wParam, WM_WORK_LOGOUT_DONE, 0);
       break;
     case WM_WORK_SYNC:
+      syncQueued_ = 0;  // changes from now on need a run of their own
+      // A window asks only for the user's own "sync now".
+      userAskedRun_ = message.wParam != 0 ? 1 : 0;
       CheckSync();
+      userAskedRun_ = 0;
       break;
     case WM_WORK_RENAME:
       HandleRename();
@@ -363,7 +373,9 @@ void CWork::CheckFiles(int action, const std::string& path, void* worker) {
       work->changeFilter_.OnChange(action, path, [work] { return work->syncEnabled_.load() == 1; });
   switch (step.kind) {
     case CChangeFilter::Step::kSync:
-      work->Request(WM_WORK_SYNC, 0);
+      // One waiting run sees every change made before it starts: a burst of
+      // changes (a folder copied in) asks for one run, not one per change.
+      if (work->syncQueued_.exchange(1) == 0) work->Request(WM_WORK_SYNC, 0);
       break;
     case CChangeFilter::Step::kRename:
       work->Request(WM_WORK_RENAME, 0, step.renameText);

@@ -9,9 +9,7 @@
 #include "engine/Work.h"
 #include "foundation/Config.h"
 #include "foundation/Logger.h"
-#include "foundation/Util.h"
 #include "platform/DesktopOpen.h"
-#include "platform/Paths.h"
 #include "shell/AboutDlg.h"
 #include "shell/DialogKit.h"
 #include "shell/LocalText.h"
@@ -29,9 +27,7 @@ constexpr const char* kBoxTitle = "Vessa";
 // The auth_server in client.db before a worker has loaded the settings (the
 // start-up's update check runs first); the built-in default without one.
 std::string StoredAuthServer() {
-  std::string root;
-  if (!CUtil::ReadRootPath(root) || root.empty()) root = platform::HomeDir() + "/Vessa";
-  const std::string database = root + "/.db/client.db";
+  const std::string database = CWork::DataFolder() + "/.db/client.db";
   std::error_code ec;
   std::string server;
   if (std::filesystem::is_regular_file(database, ec)) {

@@ -79,6 +79,10 @@ class CFileCache {
   // One entry on disk, `path` set to the absolute path; 0 when it is missing
   // or neither file nor folder.
   int StatLocal(const std::string& path, CFileInfo& info);
+  // One entry looked up alone, as ScanRoot would record it now (root-relative
+  // path, a marked folder's share id as dir, mark); 0 when the scan would not
+  // record it: missing, reached through a link, a skipped name, too deep.
+  int LookupLocal(const std::string& path, CFileInfo& info);
   void SetPathMark(const std::string& path, int32_t value);
   int32_t GetPathMark(const std::string& path) const;
   int AddScannedShare(const std::string& id, const std::string& path);  // an existing id is kept
@@ -136,6 +140,8 @@ class CFileCache {
   int ScanPath(const std::string& folder, int depth);
   void ScanFolder(const std::string& full, const platform::FolderEntry& entry);
   void ScanFile(const std::string& full, const platform::FolderEntry& entry);
+  CFileInfo EntryRecord(const std::string& rel, const platform::FileStatus& status, int32_t dir) const;
+  static bool IsSkippedFileName(const std::string& name);
   int32_t ShareIdOfFolder(const std::string& full);
   int WriteSmallFile(const char* function, const std::string& path, const std::string& content);
   int AddChunkFromBuffer(CFileInfo& info, std::unique_ptr<CChunkBuffer>& buffer);

@@ -176,6 +176,14 @@ int CFileCache::ScanPath(const std::string& folder, int depth) {
   return 1;
 }
 
+CFileInfo CFileCache::EntryRecord(const std::string& rel, const FileStatus& status, int32_t dir) const {
+  CFileInfo info(rel, dir, dir == 0 ? status.size : 0);
+  CopyTimes(status, info);
+  info.mtime = dir == 0 ? static_cast<int64_t>(status.writeTime) : 1;
+  info.mark = GetPathMark(rel);
+  return info;
+}
+
 void CFileCache::ScanFolder(const std::string& full, const FolderEntry& entry) {
   const std::string rel = full.substr(root_.size());
   int32_t dir = 1;
@@ -187,33 +195,60 @@ void CFileCache::ScanFolder(const std::string& full, const FolderEntry& entry) {
       RemoveFolderIcon(full);
     }
   }
-  const std::string key = CFileJournal::ToKey(rel);
-  CFileInfo info(rel, dir, 0);
-  CopyTimes(entry.status, info);
-  info.mtime = 1;
-  info.mark = GetPathMark(rel);
-  localMap_.try_emplace(key, std::move(info));
+  localMap_.try_emplace(CFileJournal::ToKey(rel), EntryRecord(rel, entry.status, dir));
   LogF(CLogger::kDebug, "CFileCache::ScanPath", "Local FS: %s  (%lld)>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>",
        rel.c_str(), 0LL);
 }
 
 void CFileCache::ScanFile(const std::string& full, const FolderEntry& entry) {
   const std::string& name = entry.name;
-  if (name == kFolderIconName || name == kShareMarkerName) return;
-  if (name.compare(0, std::strlen(kTempPrefix), kTempPrefix) == 0) {
-    // Left by a file rebuild that was cut short.
-    LogF(CLogger::kInfo, "CFileCache::ScanPath", "Remove a temporary file: %s", full.c_str());
-    fs_.RemoveFile(full);
+  if (IsSkippedFileName(name)) {
+    if (name.compare(0, std::strlen(kTempPrefix), kTempPrefix) == 0) {
+      // Left by a file rebuild that was cut short.
+      LogF(CLogger::kInfo, "CFileCache::ScanPath", "Remove a temporary file: %s", full.c_str());
+      fs_.RemoveFile(full);
+    }
     return;
   }
   const std::string rel = full.substr(root_.size());
-  CFileInfo info(rel, 0, entry.status.size);
-  CopyTimes(entry.status, info);
-  info.mtime = static_cast<int64_t>(entry.status.writeTime);
-  info.mark = GetPathMark(rel);
-  localMap_.try_emplace(CFileJournal::ToKey(rel), std::move(info));
+  localMap_.try_emplace(CFileJournal::ToKey(rel), EntryRecord(rel, entry.status, 0));
   LogF(CLogger::kDebug, "CFileCache::ScanPath", "Local FS: %s  (%lld)", rel.c_str(),
        static_cast<long long>(entry.status.size));
+}
+
+bool CFileCache::IsSkippedFileName(const std::string& name) {
+  return name == kFolderIconName || name == kShareMarkerName ||
+         name.compare(0, std::strlen(kTempPrefix), kTempPrefix) == 0;
+}
+
+int CFileCache::LookupLocal(const std::string& path, CFileInfo& info) {
+  std::string rel = path;
+  MakeRootRelative(rel);
+  if (rel.size() < 2 || rel[0] != '/') return 0;
+  // The scan reaches an entry only through folders (never links) and not
+  // below kScanDepthLimit levels; the lookup follows the same way.
+  std::string full = root_;
+  FileStatus status;
+  std::string name;
+  int depth = 0;
+  for (std::size_t at = 1;;) {
+    const std::size_t slash = rel.find('/', at);
+    name = rel.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
+    if (name.empty() || ++depth > kScanDepthLimit) return 0;
+    full += "/" + name;
+    fs_.Stat(full, status);
+    if (slash == std::string::npos) break;
+    if (status.type != EntryType::kFolder) return 0;
+    at = slash + 1;
+  }
+  if (status.type == EntryType::kFolder) {
+    const int32_t id = ShareIdOfFolder(full);
+    info = EntryRecord(rel, status, id ? id : 1);
+    return 1;
+  }
+  if (status.type != EntryType::kFile || IsSkippedFileName(name)) return 0;
+  info = EntryRecord(rel, status, 0);
+  return 1;
 }
 
 int32_t CFileCache::ShareIdOfFolder(const std::string& full) {

@@ -4,7 +4,8 @@
 
 class TempDir {
  public:
-  TempDir();
+  // A folder named `prefix` and six random characters.
+  explicit TempDir(const std::string& prefix = "vessa-test");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -27,7 +27,9 @@ class DownloadTest : public EngineE2ETest {
 
 TEST_F(DownloadTest, FirstPassOnAnEmptyAccountStoresTheRootAndFinishes) {
   auto engine = Engine("alice", "alice-pw");
+  EXPECT_EQ(engine->work().IsFirstSync(), 1);
   ASSERT_EQ(engine->LogIn(), 1);
+  EXPECT_EQ(engine->work().IsFirstSync(), 0);
   EXPECT_EQ(engine->sink().WaitForRunEnd(1), 2);
   EXPECT_TRUE(log_.Contains("---- download all ----"));
   EXPECT_FALSE(engine->work().GetConfig().Get(CConfig::kServerRoot).empty());
@@ -102,6 +104,32 @@ TEST_F(DownloadTest, NewFilesAndFoldersArriveByteIdentical) {
   check(*engine, first);
 }
 
+TEST_F(DownloadTest, EachEntryIsLookedUpAloneInsteadOfScanningTheFolderPerEntry) {
+  auto alice = Alice();
+  ASSERT_TRUE(alice->PutFolder("/many"));
+  for (int i = 0; i < 30; ++i) {
+    ASSERT_TRUE(alice->PutFile("/many/f" + std::to_string(i), TestBytes(100, i), ServerTime(i)));
+  }
+  auto engine = Engine("alice", "alice-pw");
+  fs::create_directories(engine->Local("/many"));
+  WriteFile(engine->Local("/many/f3"), TestBytes(100, 3));     // already there: kept
+  WriteFile(engine->Local("/many/f4"), "a different local f4");  // differs: set aside
+  log_.logger().SetLevel(CLogger::kDebug);                       // the scan's lines are debug lines
+  ASSERT_EQ(engine->LogIn(), 1);
+  const std::string log = log_.Text();
+  const std::size_t phase = log.find("---- downloading  ----");
+  const std::size_t end = log.find("---- upload ----", phase);
+  ASSERT_NE(end, std::string::npos);
+  std::size_t scans = 0;
+  for (std::size_t at = log.find("local filesystem", phase); at < end; at = log.find("local filesystem", at + 1)) {
+    ++scans;
+  }
+  EXPECT_EQ(scans, 1u);
+  EXPECT_TRUE(log_.Contains("file {/many/f3} exisits on local"));
+  EXPECT_EQ(NamesStartingWith(engine->Local("/many"), "f4.conflict(").size(), 1u);
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(ReadFile(engine->Local("/many/f" + std::to_string(i))), TestBytes(100, i));
+}
+
 TEST_F(DownloadTest, ContentAlreadyOnDiskIsCopiedInsteadOfDownloaded) {
   auto alice = Alice();
   const std::string content = TestBytes(5 * kMiB, 7);
@@ -118,14 +146,21 @@ TEST_F(DownloadTest, ContentAlreadyOnDiskIsCopiedInsteadOfDownloaded) {
   EXPECT_EQ(LocalTime(engine->Local("/copy.bin")), ServerTime(2));
 
   // A source edited since it was recorded (same size) is no source: the
-  // server's content is downloaded instead.
+  // server's content is downloaded instead. The edit lands as the run
+  // starts, before the upload phase could record it.
   std::string edited = content;
   edited[100] = static_cast<char>(edited[100] ^ 0x55);
-  WriteFile(engine->Local("/original.bin"), edited);
-  WriteFile(engine->Local("/copy.bin"), edited);
+  bool editedAtStart = false;
+  engine->sink().onSend = [&](const Notice& notice) {
+    if (editedAtStart || notice.id != WM_SET_TRAY_STATE || notice.state != 1) return;
+    editedAtStart = true;
+    WriteFile(engine->Local("/original.bin"), edited);
+    WriteFile(engine->Local("/copy.bin"), edited);
+  };
   ASSERT_TRUE(alice->PutFile("/third.bin", content, ServerTime(3)));
   const long long beforeThird = service_->Counter("transmitter_requests");
   EXPECT_EQ(engine->Sync(), 2);
+  engine->sink().onSend = nullptr;
   EXPECT_EQ(ReadFile(engine->Local("/third.bin")), content);
   EXPECT_GT(service_->Counter("transmitter_requests"), beforeThird);
   EXPECT_TRUE(log_.Contains("Fail to get copy from local:"));

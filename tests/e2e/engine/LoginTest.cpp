@@ -4,6 +4,7 @@
 // (system messages, heartbeat, watcher).
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "foundation/Timing.h"
@@ -14,7 +15,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using LoginTest = EngineE2ETest;
+class LoginTest : public EngineE2ETest {
+ protected:
+  // An engine whose authentication server takes every request and never answers.
+  std::unique_ptr<TestEngine> EngineOnSilentAuthServer(ScriptedServer& silent) {
+    ScriptedReply drop;
+    drop.action = ScriptedReply::Action::kDrop;
+    silent.SetFallback(drop);
+    return std::make_unique<TestEngine>(Root(), silent.Url("/vorportal/LoginServlet"), "alice", "alice-pw");
+  }
+};
 
 TEST_F(LoginTest, AStaleLoginAtTheServiceLeadsToOneReloginWithinTheRun) {
   service_->Stop();
@@ -37,10 +47,7 @@ TEST_F(LoginTest, AStaleLoginAtTheServiceLeadsToOneReloginWithinTheRun) {
 
 TEST_F(LoginTest, AnAuthenticationServerThatDoesNotAnswerIsRetriedUntilTheLoginIsCancelled) {
   ScriptedServer silent;
-  ScriptedReply drop;
-  drop.action = ScriptedReply::Action::kDrop;
-  silent.SetFallback(drop);
-  auto engine = std::make_unique<TestEngine>(Root(), silent.Url("/vorportal/LoginServlet"), "alice", "alice-pw");
+  auto engine = EngineOnSilentAuthServer(silent);
   ASSERT_TRUE(engine->Started());
   ASSERT_EQ(engine->work().Request(WM_WORK_LOGIN, TestEngine::kWindow), 1);
   ASSERT_TRUE(silent.WaitForRequests(3, 30000));
@@ -51,6 +58,18 @@ TEST_F(LoginTest, AnAuthenticationServerThatDoesNotAnswerIsRetriedUntilTheLoginI
   EXPECT_EQ(engine->sink().Count("status: " + Local("退出登录 ")), 1u);
   EXPECT_TRUE(log_.Contains("login cancel"));
   EXPECT_EQ(engine->work().IsLoggedIn(), 0);
+}
+
+TEST_F(LoginTest, ACancelPressedWhileNoLoginRanDoesNotEndTheNextLogin) {
+  ScriptedServer silent;
+  auto engine = EngineOnSilentAuthServer(silent);
+  ASSERT_TRUE(engine->Started());
+  engine->work().SetLoginCancel(1);  // a dialog's cancel, long before the login
+  ASSERT_EQ(engine->work().Request(WM_WORK_LOGIN, TestEngine::kWindow), 1);
+  ASSERT_TRUE(silent.WaitForRequests(3, 30000));  // retried, not ended at its first retry
+  EXPECT_EQ(engine->sink().PostedAnswers().size(), 0u);
+  engine->work().SetLoginCancel(1);
+  EXPECT_EQ(engine->sink().WaitForPost(TestEngine::kWindow, WM_WORK_LOGIN_DONE), 0);
 }
 
 TEST_F(LoginTest, ARefusedPasswordFailsAtOnce) {
@@ -116,6 +135,22 @@ TEST_F(LoginTest, ALocalChangeWhileIdleStartsARun) {
   WriteFile(engine->Local("/new.txt"), "new");
   EXPECT_NE(engine->sink().WaitForRunEnd(runs + 1), -1);
   EXPECT_TRUE(log_.Contains("Added     - new.txt"));
+}
+
+TEST_F(LoginTest, ABurstOfLocalChangesWhileIdleAsksForOneRun) {
+  auto engine = Engine("alice", "alice-pw");
+  ASSERT_EQ(engine->LogIn(), 1);
+  const std::size_t runs = engine->sink().RunsStarted();
+  fs::create_directories(engine->Local("/copied"));
+  for (int i = 0; i < 100; ++i) WriteFile(engine->Local("/copied/f" + std::to_string(i)), "x");
+  // Quiet for a while: every run the burst asked for has ended.
+  for (std::size_t seen = 0; seen != engine->sink().RunsStarted() || !engine->work().IsSyncEnabled();) {
+    seen = engine->sink().RunsStarted();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  }
+  EXPECT_GE(engine->sink().RunsStarted() - runs, 1u);
+  EXPECT_LE(engine->sink().RunsStarted() - runs, 3u);
+  EXPECT_EQ(engine->sink().WaitForRunEnd(engine->sink().RunsStarted()), 2);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "foundation/Timing.h"
 #include "foundation/Util.h"
 #include "tests/e2e/engine/EngineFixture.h"
+#include "tests/support/Md5Text.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/unit/protocol/SoapTestKit.h"
 
@@ -13,23 +14,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Md5(const std::string& bytes) {
-  std::string key;
-  CUtil::Md5Hex(bytes.data(), bytes.size(), key);
-  return key;
-}
-
 // A file entry of download_all_file_rsp with its one chunk.
 std::string AllFileEntry(const std::string& name, const std::string& content, const std::string& storageKey) {
   return "<file file_name=\"" + name + "\" modify_time=\"5\" dir=\"no\"><file_size>" +
-         std::to_string(content.size()) + "</file_size><chunk_num>1</chunk_num><chunk MD5=\"" + Md5(content) +
+         std::to_string(content.size()) + "</file_size><chunk_num>1</chunk_num><chunk MD5=\"" + Md5Text(content) +
          "\" storage_key=\"" + storageKey + "\" chunk_size=\"" + std::to_string(content.size()) + "\"/></file>";
 }
 
 // A file entry of file_list_rsp.
 std::string ListFileEntry(const std::string& name, const std::string& content) {
   return "<file file_name=\"" + name + "\" modify_time=\"5\" dir_flag=\"no\" file_size=\"" +
-         std::to_string(content.size()) + "\"><chunk_list chunk_num=\"1\">" + Md5(content) + "</chunk_list></file>";
+         std::to_string(content.size()) + "\"><chunk_list chunk_num=\"1\">" + Md5Text(content) + "</chunk_list></file>";
 }
 
 class MaliciousServerTest : public testing::Test {
@@ -65,7 +60,7 @@ TEST_F(MaliciousServerTest, ListedPathsLeavingTheUserFolderAreRefused) {
   server.Push(SoapReply(Answer("login", "<login_rsp/>")));
   server.Push(SoapReply(Answer("download_all_file", all)));
   server.Push(SoapReply(Answer("download_chunk",
-                               "<download_chunk_rsp MD5=\"" + Md5(good) +
+                               "<download_chunk_rsp MD5=\"" + Md5Text(good) +
                                    "\" storage_key=\"S-OK\"><content>Z29vZA==</content></download_chunk_rsp>",
                                " rsp_sequence=\"1\"")));
   server.Push(SoapReply(Answer("obtain_root_folder", "<obtain_root_folder_rsp root_folder=\"R\"/>")));

@@ -71,6 +71,28 @@ TEST_F(SyncProgramTest, AnotherUserNeedsConsentAndAFailedLoginExitsWithTwo) {
   EXPECT_EQ(RunSync(Args("bob", {"--once"}), "not bob's", output), 2) << output;
   EXPECT_NE(output.find("status: " + Local(" 认证失败 ") + "\n"), std::string::npos) << output;
   EXPECT_EQ(RunProgram(VESSA_SYNC_PROGRAM, {"--log-level", "9"}, &output), 3) << output;
+  EXPECT_EQ(RunProgram(VESSA_SYNC_PROGRAM, {"--help"}, &output), 0) << output;
+  EXPECT_EQ(output.rfind("usage: vessa-sync", 0), 0u) << output;
+}
+
+TEST_F(SyncProgramTest, RemovingEverythingIsDeclinedUnlessYesIsGiven) {
+  ServerUser alice(service_->AuthUrl(), "alice", "alice-pw");
+  ASSERT_TRUE(alice.Ready());
+  ASSERT_TRUE(alice.PutFile("/one.txt", "one", ServerTime(1)));
+  ASSERT_TRUE(alice.PutFile("/two.txt", "two", ServerTime(2)));
+  std::string output;
+  ASSERT_EQ(RunSync(Args("alice", {"--once"}), "alice-pw", output), 0) << output;
+  fs::remove(Root("cli") + "/alice/one.txt");
+  fs::remove(Root("cli") + "/alice/two.txt");
+
+  const std::string question = "question: " + Local("本地已删除 2 个文件和文件夹（共 2 个已同步），继续同步将同时删除服务器上的这些文件。确定删除吗？");
+  EXPECT_EQ(RunSync(Args("alice", {"--once"}), "alice-pw", output), 1) << output;
+  EXPECT_NE(output.find(question + " -> Cancel\n"), std::string::npos) << output;
+  EXPECT_EQ(alice.List().size(), 2u);
+
+  EXPECT_EQ(RunSync(Args("alice", {"--once", "--yes"}), "alice-pw", output), 0) << output;
+  EXPECT_NE(output.find(question + " -> OK\n"), std::string::npos) << output;
+  EXPECT_TRUE(alice.List().empty());
 }
 
 TEST_F(SyncProgramTest, WithoutOnceItRunsUntilASignalThenLogsOut) {

@@ -7,17 +7,12 @@
 
 #include "foundation/Util.h"
 #include "store/FileJournal.h"
+#include "tests/support/Md5Text.h"
 #include "tests/unit/store/FileCacheFixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Md5(const std::string& bytes) {
-  std::string key;
-  CUtil::Md5Hex(bytes.data(), bytes.size(), key);
-  return key;
-}
 
 // A record of a local file as the scan gives it.
 CFileInfo LocalFile(const std::string& rel, int64_t size) { return CFileInfo(rel, 0, size); }
@@ -44,7 +39,7 @@ TEST_F(FileCacheTest, LoadChunkCutsFilesAtFourMebibytes) {
     int64_t offset = 0;
     for (std::size_t i = 0; i < info.chunks.size(); ++i) {
       const CChunkInfo& chunk = info.chunks[i];
-      const std::string key = Md5(bytes.substr(offset, c.chunkSizes[i]));
+      const std::string key = Md5Text(bytes.substr(offset, c.chunkSizes[i]));
       EXPECT_EQ(chunk.key, key);
       EXPECT_EQ(chunk.size, c.chunkSizes[i]);
       EXPECT_EQ(chunk.blockCount, c.blockCounts[i]);
@@ -115,12 +110,12 @@ TEST_F(FileCacheTest, FolderOrLoadedRecordIsLeftAlone) {
   ASSERT_EQ(cache.LoadChunk(info), 1);
   WriteFile(At("/f.bin"), "changed");  // not read again: the buffers are there
   EXPECT_EQ(cache.LoadChunk(info), 1);
-  EXPECT_EQ(info.chunkList, Md5("abc"));
+  EXPECT_EQ(info.chunkList, Md5Text("abc"));
 }
 
 TEST_F(FileCacheTest, CacheReadsExactlyTheChunkSize) {
   const std::string bytes = "0123456789";
-  const std::string key = Md5(bytes);
+  const std::string key = Md5Text(bytes);
   CChunkBuffer buffer(kChunkSize);
   std::memcpy(buffer.data(), bytes.data(), bytes.size());
   buffer.SetLength(10);

@@ -155,6 +155,48 @@ TEST_F(FileCacheTest, ScanNeverFollowsOrRecordsSymbolicLinks) {
   EXPECT_EQ(cache.StatLocal("/out", info), 0);
 }
 
+TEST_F(FileCacheTest, LookupOfOneEntryMatchesWhatTheScanRecords) {
+  TempDir outside;
+  WriteFile(outside / "secret.txt", "outside");
+  fs::create_directories(At("/Docs/sub"));
+  WriteFile(At("/Docs/B.bin"), "bb");
+  WriteFile(At("/a.txt"), "a");
+  fs::create_directory(At("/share"));
+  WriteFile(At("/share/.vessashare"), "77");
+  WriteFile(At("/share/desktop.ini"), "[.ShellClassInfo]\r\n");
+  fs::create_directory_symlink(outside.path(), At("/out"));
+  fs::create_symlink(At("/a.txt"), At("/alias.txt"));
+  std::string deep;
+  for (int level = 1; level <= 33; ++level) deep += "/l" + std::to_string(level);
+  fs::create_directories(At(deep));
+  const std::string deepest = deep.substr(0, deep.rfind('/'));
+  ASSERT_EQ(cache.ScanRoot(), 1);
+  WriteFile(At("/Docs/.vessatmp-abc"), "half");  // after the scan, which removes such files
+
+  const char* paths[] = {"/a.txt", "/Docs", "/Docs/B.bin", "/Docs/sub", "/share", "/share/.vessashare",
+                         "/share/desktop.ini", "/Docs/.vessatmp-abc", "/out", "/out/secret.txt", "/alias.txt",
+                         "/missing"};
+  std::vector<std::string> all(std::begin(paths), std::end(paths));
+  all.push_back(deepest);
+  all.push_back(deep);
+  for (const std::string& path : all) {
+    SCOPED_TRACE(path);
+    CFileInfo scanned;
+    CFileInfo looked;
+    const int found = cache.FindLocal(path, scanned);
+    ASSERT_EQ(cache.LookupLocal(path, looked), found);
+    if (!found) continue;
+    EXPECT_EQ(looked.path, scanned.path);
+    EXPECT_EQ(looked.dir, scanned.dir);
+    EXPECT_EQ(looked.size, scanned.size);
+    EXPECT_EQ(looked.mtime, scanned.mtime);
+  }
+  CFileInfo share;
+  ASSERT_EQ(cache.LookupLocal(At("/share"), share), 1);  // absolute paths too
+  EXPECT_EQ(share.path, "/share");
+  EXPECT_EQ(share.dir, 77);
+}
+
 TEST_F(FileCacheTest, ScanRemovesLeftoverTemporaryFiles) {
   fs::create_directory(At("/docs"));
   WriteFile(At("/docs/.vessatmp-k3j4h5g6"), "half a download");

@@ -1,0 +1,116 @@
+// Local content reaching the service: what an upload announces, which chunks
+// travel, and how a changed chunk travels (a delta, or the whole chunk when
+// the delta cannot be used).
+#include <filesystem>
+#include <fstream>
+
+#include "tests/e2e/engine/EngineFixture.h"
+#include "tests/e2e/engine/TreeState.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+class UploadTest : public EngineE2ETest {
+ protected:
+  void SetUp() override {
+    EngineE2ETest::SetUp();
+    alice_ = std::make_unique<ServerUser>(service_->AuthUrl(), "alice", "alice-pw");
+    ASSERT_TRUE(alice_->Ready());
+  }
+
+  std::size_t Requests(std::size_t from, const std::vector<std::string>& fragments) const {
+    const std::string text = log_.Text();
+    return LoggedRequests(from < text.size() ? text.substr(from) : "", fragments);
+  }
+
+  std::unique_ptr<ServerUser> alice_;
+};
+
+void Overwrite(const std::string& path, std::size_t offset, char value) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(static_cast<std::streamoff>(offset));
+  file.write(&value, 1);
+}
+
+TEST_F(UploadTest, NewEntriesReachTheServiceAndOnlyMissingChunksTravel) {
+  const std::string known = TestBytes(3000, 40);
+  ASSERT_TRUE(alice_->PutFile("/elsewhere.bin", known, ServerTime(1)));
+  struct Entry {
+    std::string rel;
+    std::string content;  // "<folder>": a folder
+    std::size_t chunksSent;
+  };
+  const std::vector<Entry> entries = {
+      {"/empty folder", kFolderState, 0},
+      {"/docs", kFolderState, 0},
+      {"/docs/empty.txt", "", 0},
+      {"/docs/one.bin", "x", 1},
+      {"/docs/exact.bin", TestBytes(4 * kMiB, 41), 1},
+      {"/docs/over.bin", TestBytes(4 * kMiB + 1, 42), 2},
+      {"/docs/known.bin", known, 0},  // the service holds its chunk already
+      {Local("/文件夹/名字.txt"), Local("内容"), 1},
+  };
+  auto engine = Engine("alice", "alice-pw");
+  ASSERT_EQ(engine->LogIn(), 1);
+  const long long before = service_->Counter("transmitter_requests");
+  for (const Entry& entry : entries) {
+    if (entry.content == kFolderState) {
+      fs::create_directories(engine->Local(entry.rel));
+    } else {
+      fs::create_directories(fs::path(engine->Local(entry.rel)).parent_path());
+      WriteFile(engine->Local(entry.rel), entry.content);
+    }
+  }
+  EXPECT_EQ(engine->Sync(), 2);
+
+  std::size_t chunks = 0;
+  for (const Entry& entry : entries) chunks += entry.chunksSent;
+  EXPECT_EQ(static_cast<std::size_t>(service_->Counter("transmitter_requests") - before), chunks);
+  EXPECT_EQ(LocalTree(engine->UserFolder()), ServiceTree(*alice_, *service_));
+  EXPECT_TRUE(log_.Contains("Create a folder {/empty folder} on Server"));
+  EXPECT_TRUE(log_.Contains("Upload a file {/docs/over.bin)"));
+  EXPECT_TRUE(log_.Contains(Local("上载文件: ") + "/docs/one.bin(1, "));
+
+  // Everything is recorded as synchronised: the next run sends nothing.
+  const std::size_t from = log_.Text().size();
+  EXPECT_EQ(engine->Sync(), 2);
+  EXPECT_EQ(Requests(from, {"name=\"upload_file\""}), 0u);
+}
+
+TEST_F(UploadTest, AChangedChunkTravelsAsADeltaOrWholeWhenTheDeltaFails) {
+  const std::size_t size = 12 * kMiB;  // three chunks
+  auto engine = Engine("alice", "alice-pw");
+  ASSERT_EQ(engine->LogIn(), 1);
+  WriteFile(engine->Local("/three.bin"), TestBytes(size, 43));
+  EXPECT_EQ(engine->Sync(), 2);
+
+  struct Change {
+    const char* name;
+    std::size_t offset;
+    bool oldChunkLost;  // the service lost the old chunk the delta builds on
+    std::size_t deltas;
+    std::size_t whole;
+  };
+  for (const Change& change : {Change{"a delta", 5 * kMiB, false, 1, 0},
+                               Change{"the whole chunk after a failed delta", 9 * kMiB, true, 1, 1}}) {
+    SCOPED_TRACE(change.name);
+    if (change.oldChunkLost) {
+      const CFileInfo stored = alice_->Describe(alice_->ServerPath("/three.bin"));
+      ASSERT_EQ(stored.chunks.size(), 3u);
+      fs::remove(service_->ChunkFile(stored.chunks[2].storageId));
+    }
+    const std::size_t from = log_.Text().size();
+    Overwrite(engine->Local("/three.bin"), change.offset, 'Q');
+    EXPECT_EQ(engine->Sync(), 2);
+    EXPECT_EQ(Requests(from, {"name=\"upload_chunk\"", "delta_flag=\"yes\""}), change.deltas);
+    EXPECT_EQ(Requests(from, {"name=\"upload_chunk\"", "delta_flag=\"no\""}), change.whole);
+    EXPECT_EQ(log_.Text().find("Fail to upload a chunk to transmiter", from) != std::string::npos,
+              change.oldChunkLost);
+    EXPECT_EQ(LocalTree(engine->UserFolder()), ServiceTree(*alice_, *service_));
+  }
+}
+
+}  // namespace
