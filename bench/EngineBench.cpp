@@ -10,6 +10,10 @@
 //              with 100 000 journal rows and a scan of the user folder. No
 //              notice marks the listing's end, so this is measured to the
 //              end of the run, an upper bound.
+//   PassWithNothingToDo
+//              the same client once logged in: one run ("sync now") over
+//              100 000 local files and journal rows that are all in step:
+//              listing, download and upload phases, nothing to transfer.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <fcntl.h>
@@ -34,6 +38,8 @@
 #include "store/ChunkJournal.h"
 #include "store/FileJournal.h"
 #include "tests/e2e/engine/ServiceProcess.h"
+#include "tests/support/Md5Text.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -60,28 +66,6 @@ std::string FilePath(int folder, int file) {
 
 std::string Content(int folder, int file) { return "content of " + FilePath(folder, file) + "\n"; }
 
-std::string Md5(const std::string& bytes) {
-  std::string key;
-  CUtil::Md5Hex(bytes.data(), bytes.size(), key);
-  return key;
-}
-
-class TempFolder {
- public:
-  explicit TempFolder(const char* name) {
-    std::string pattern = (fs::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // The account, written straight into the service's database with its own
 // library in one transaction (the chunk rows only: listings never read
 // chunk bytes).
@@ -103,7 +87,7 @@ bool PopulateService(const std::string& data) {
     if (tree.MakeFolder(location, 1, "") != 0) return false;
     for (int file = 0; file < kFilesPerFolder; ++file) {
       const std::string content = Content(folder, file);
-      const std::string key = Md5(content);
+      const std::string key = Md5Text(content);
       const int64_t size = static_cast<int64_t>(content.size());
       const ChunkRow row = chunks.Reserve(key, size);
       chunks.MarkStored(key, row.storageKey, size);
@@ -129,7 +113,13 @@ class BenchSink : public INoticeSink, public IUserPrompt {
       work->Request(WM_WORK_LOGOUT, 1);
     }
     if (notice.id == WM_SET_TRAY_STATE && notice.state == 1) inRun_ = true;
-    if (notice.id == WM_SET_TRAY_STATE && notice.state != 1 && inRun_ && !runEnded_) {
+    if (notice.id == WM_SET_TRAY_STATE && notice.state != 1 && inRun_) {
+      inRun_ = false;
+      ++runsEnded_;
+      lastRunFinished_ = notice.state == 2;
+      lastRunEndedAt_ = Clock::now();
+    }
+    if (notice.id == WM_SET_TRAY_STATE && notice.state != 1 && !runEnded_ && runsEnded_ > 0) {
       runEnded_ = true;
       runEndedAt_ = Clock::now();
       finished_ = notice.state == 2;
@@ -157,6 +147,17 @@ class BenchSink : public INoticeSink, public IUserPrompt {
     if (untilRunEnd) return finished_ ? std::chrono::duration<double>(runEndedAt_ - start).count() : -1;
     return listed_ ? std::chrono::duration<double>(listedAt_ - start).count() : -1;
   }
+  // Asks for one more run and gives its seconds; negative when it did not finish.
+  double TimeNextRun(CWork& work) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const int before = runsEnded_;
+    lock.unlock();
+    const Clock::time_point start = Clock::now();
+    work.Request(WM_WORK_SYNC, 1);
+    lock.lock();
+    changed_.wait(lock, [&] { return runsEnded_ > before; });
+    return lastRunFinished_ ? std::chrono::duration<double>(lastRunEndedAt_ - start).count() : -1;
+  }
   void WaitForLogout() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return loggedOut_ || loginFailed_; });
@@ -171,12 +172,13 @@ class BenchSink : public INoticeSink, public IUserPrompt {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool listed_ = false, inRun_ = false, runEnded_ = false, finished_ = false, loginFailed_ = false,
-       loggedOut_ = false;
-  Clock::time_point listedAt_, runEndedAt_;
+       loggedOut_ = false, lastRunFinished_ = false;
+  int runsEnded_ = 0;
+  Clock::time_point listedAt_, runEndedAt_, lastRunEndedAt_;
 };
 
 struct Account {
-  TempFolder folder{"vessa-engine-bench"};
+  TempDir folder{"vessa-engine-bench"};
   ServiceProcess service{folder.path() + "/service-data"};
   bool ready = false;
 
@@ -206,7 +208,7 @@ bool PrepareRegularClient(CWork& work, const std::string& root) {
       const std::string content = Content(folder, file);
       CFileInfo info(kUser + FilePath(folder, file), 0, static_cast<int64_t>(content.size()));
       info.mtime = kMtime;
-      info.AddChunk(Md5(content), static_cast<int32_t>(content.size()), "", "", 1);
+      info.AddChunk(Md5Text(content), static_cast<int32_t>(content.size()), "", "", 1);
       info.BuildChunkList();
       files.AddActive(info);
       const std::string local = userFolder + FilePath(folder, file);
@@ -225,7 +227,10 @@ bool PrepareRegularClient(CWork& work, const std::string& root) {
   return committed;
 }
 
-void RunLogin(benchmark::State& state, bool firstSync) {
+enum class Measure { kFirstSync, kRegularLogin, kIdlePass };
+
+void RunLogin(benchmark::State& state, Measure measure) {
+  const bool firstSync = measure == Measure::kFirstSync;
   Account& account = TheAccount();
   if (!account.ready) {
     state.SkipWithError("the account could not be prepared");
@@ -237,7 +242,7 @@ void RunLogin(benchmark::State& state, bool firstSync) {
   timing.passPauseMs = 1;
   for (auto _ : state) {
     state.PauseTiming();
-    TempFolder root("vessa-engine-bench-root");
+    TempDir root("vessa-engine-bench-root");
     CUtil::WriteRootPath(root.path());
     std::unique_ptr<CLogger> logger = OpenAppLog();
     SetAppLogger(logger.get());
@@ -258,6 +263,7 @@ void RunLogin(benchmark::State& state, bool firstSync) {
       const Clock::time_point start = Clock::now();
       work.Request(WM_WORK_LOGIN, 1);
       seconds = sink.WaitForListing(start, !firstSync);
+      if (measure == Measure::kIdlePass && seconds >= 0) seconds = sink.TimeNextRun(work);
       state.PauseTiming();
       if (!firstSync) work.Request(WM_WORK_LOGOUT, 1);
       sink.WaitForLogout();
@@ -273,11 +279,13 @@ void RunLogin(benchmark::State& state, bool firstSync) {
   state.counters["entries"] = kFolders * (kFilesPerFolder + 1);
 }
 
-void BM_LoginToListedAccount_FirstSync(benchmark::State& state) { RunLogin(state, true); }
-void BM_LoginToListedAccount_Regular(benchmark::State& state) { RunLogin(state, false); }
+void BM_LoginToListedAccount_FirstSync(benchmark::State& state) { RunLogin(state, Measure::kFirstSync); }
+void BM_LoginToListedAccount_Regular(benchmark::State& state) { RunLogin(state, Measure::kRegularLogin); }
+void BM_PassWithNothingToDo(benchmark::State& state) { RunLogin(state, Measure::kIdlePass); }
 
 BENCHMARK(BM_LoginToListedAccount_FirstSync)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoginToListedAccount_Regular)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PassWithNothingToDo)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
