@@ -36,7 +36,7 @@ bench: build
 	@for b in $(BUILD)/bench/vessa_bench_*; do echo "== $$b"; $$b; done
 
 demo: build
-	@echo "vessa: built in $(BUILD)/. The demo (service on loopback plus a syncing client) arrives with the sync engine."
+	@BUILD=$(BUILD) scripts/demo
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
