@@ -192,6 +192,7 @@ class CWork {
   void UploadShareFolder(CUploadFile& upload, CUploadWalk& walk);
   void UploadFolder(CUploadFile& upload, CUploadWalk& walk);
   bool UploadFile(CUploadFile& upload, CUploadWalk& walk);
+  void CutNextAhead(const std::string& rel, CUploadWalk& walk);
   void RepairModifyTime(CUploadFile& upload);
   void LoadFailed(const CUploadFile& upload);
   bool RunUploadDialogue(CUploadFile& upload, std::string ack, CChunkInfo chunk, CUploadWalk& walk);

@@ -8,8 +8,11 @@
 // whose content is unchanged and only its time moved is repaired locally.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
+#include "engine/ChunkPrefetch.h"
 #include "engine/Work.h"
 #include "engine/WorkInternal.h"
 #include "foundation/Format.h"
@@ -35,11 +38,16 @@ constexpr int64_t kCoarsestClock = 20000000;
 
 }  // namespace
 
-// The folder statuses of one walk: finished entries of one folder keep it
-// "in progress" until the walk leaves it.
+// One walk: the folder statuses (finished entries of one folder keep it
+// "in progress" until the walk leaves it) and the files whose content the
+// walk will cut into chunks, in walk order, the next of them cut ahead.
 struct CUploadWalk {
+  explicit CUploadWalk(CFileCache& cache) : prefetch(cache) {}
   std::string rememberedFolder;  // root-relative; empty: none
   std::string lastFinished;
+  std::vector<CFileInfo> toLoad;
+  std::size_t nextLoad = 0;  // the first of toLoad not yet cut
+  CChunkPrefetch prefetch;
 };
 
 // One local entry on its way to the service.
@@ -105,16 +113,20 @@ bool CWork::CheckLocalAdd(CJournalSession& session) {
     return true;
   };
   // First the pending work shows in the shell, then it is done.
+  CUploadWalk walk(*fileCache_);
   CFileInfo scanned;
   for (int more = fileCache_->FirstLocal(scanned); more; more = fileCache_->NextLocal(scanned)) {
     if (stopped()) return false;
     std::string serverPath = scanned.path;
     CFileItem row;
-    if (fileJournal_->MakeDBServerPath(serverPath) && !fileJournal_->FindItem(CFileJournal::ToKey(serverPath), row)) {
-      fileCache_->SetPathStatus(scanned.path, 1);
+    if (!fileJournal_->MakeDBServerPath(serverPath)) continue;
+    const bool known = fileJournal_->FindItem(CFileJournal::ToKey(serverPath), row) == 1;
+    if (!known) fileCache_->SetPathStatus(scanned.path, 1);
+    if (scanned.dir == 0 && (!known || (row.onDisk == 1 && !row.active.IsSame(scanned)))) {
+      walk.toLoad.push_back(scanned);
     }
   }
-  CUploadWalk walk;
+  if (!walk.toLoad.empty()) walk.prefetch.Start(walk.toLoad.front());
   for (int more = fileCache_->FirstLocal(scanned); more; more = fileCache_->NextLocal(scanned)) {
     if (stopped()) return false;
     bool wrote = false;
@@ -261,7 +273,9 @@ void CWork::UploadFolder(CUploadFile& upload, CUploadWalk& walk) {
 
 bool CWork::UploadFile(CUploadFile& upload, CUploadWalk& walk) {
   CFileInfo& file = upload.file;
-  if (!fileCache_->LoadChunk(upload.rel, file)) {
+  const int loaded = walk.prefetch.Load(upload.rel, file);
+  CutNextAhead(upload.rel, walk);
+  if (!loaded) {
     LogText(CLogger::kError, kAddFunction, "Fail to load a file chunk");
     LoadFailed(upload);
     return true;
@@ -289,6 +303,15 @@ bool CWork::UploadFile(CUploadFile& upload, CUploadWalk& walk) {
   const bool goOn = RunUploadDialogue(upload, ack, chunk, walk);
   file.ClearChunkBuffers();
   return goOn;
+}
+
+// While this file travels, the next one the walk will send is cut into chunks.
+void CWork::CutNextAhead(const std::string& rel, CUploadWalk& walk) {
+  const std::vector<CFileInfo>& files = walk.toLoad;
+  const auto self = std::find_if(files.begin() + static_cast<std::ptrdiff_t>(walk.nextLoad), files.end(),
+                                 [&](const CFileInfo& file) { return file.path == rel; });
+  if (self != files.end()) walk.nextLoad = static_cast<std::size_t>(self - files.begin()) + 1;
+  if (walk.nextLoad < files.size()) walk.prefetch.Start(files[walk.nextLoad]);
 }
 
 // Only the time moved: the journal's time goes back on the file instead of
