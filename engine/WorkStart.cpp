@@ -375,7 +375,7 @@ void CWork::CheckFiles(int action, const std::string& path, void* worker) {
     case CChangeFilter::Step::kSync:
       // One waiting run sees every change made before it starts: a burst of
       // changes (a folder copied in) asks for one run, not one per change.
-      if (work->syncQueued_.exchange(1) == 0) work->Request(WM_WORK_SYNC, 0);
+      if (work->syncQueued_.exchange(1) == 0 && !work->Request(WM_WORK_SYNC, 0)) work->syncQueued_ = 0;
       break;
     case CChangeFilter::Step::kRename:
       work->Request(WM_WORK_RENAME, 0, step.renameText);
