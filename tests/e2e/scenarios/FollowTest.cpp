@@ -12,7 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 TEST_F(ScenarioTest, CreatedChangedAndDeletedEntriesFollowInBothDirections) {
   const std::string chinese = Local("/文档/报告 2024.txt");
   WriteFileAt(a_->Local("/notes.txt"), "first notes");
