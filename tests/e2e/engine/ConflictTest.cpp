@@ -102,13 +102,22 @@ TEST_F(ConflictTest, ServerRemovalsDeleteOnlyWhatIsUnchangedLocally) {
   auto engine = Engine("alice", "alice-pw");
   ASSERT_EQ(engine->LogIn(), 1);
 
-  WriteFile(engine->Local("/longer.txt"), "changed locally");
-  WriteFile(engine->Local("/same-size.txt"), "ORIGINAL");  // the same size, other bytes
-  WriteFile(engine->Local("/kept/mine.txt"), "never synchronised");
-  for (const char* rel : {"/unchanged.txt", "/longer.txt", "/same-size.txt", "/gone", "/kept"}) {
-    ASSERT_TRUE(alice_->Remove(rel)) << rel;
-  }
+  // Both sides change as the run begins, before it lists the service: a run
+  // the watcher started earlier would send the local changes first.
+  bool changed = false;
+  engine->sink().onSend = [&](const Notice& notice) {
+    if (changed || notice.id != WM_SET_TRAY_STATE || notice.state != 1) return;
+    changed = true;
+    WriteFile(engine->Local("/longer.txt"), "changed locally");
+    WriteFile(engine->Local("/same-size.txt"), "ORIGINAL");  // the same size, other bytes
+    WriteFile(engine->Local("/kept/mine.txt"), "never synchronised");
+    for (const char* rel : {"/unchanged.txt", "/longer.txt", "/same-size.txt", "/gone", "/kept"}) {
+      EXPECT_TRUE(alice_->Remove(rel)) << rel;
+    }
+  };
   engine->Sync();
+  engine->sink().onSend = nullptr;
+  ASSERT_TRUE(changed);
 
   EXPECT_FALSE(Exists(engine->Local("/unchanged.txt")));
   EXPECT_FALSE(Exists(engine->Local("/longer.txt")));
@@ -135,8 +144,10 @@ TEST_F(ConflictTest, AChangeOnBothSidesKeepsTheLocalVersionAsTheConflictCopy) {
   ASSERT_TRUE(alice_->PutFile("/both.txt", "first", ServerTime(1)));
   auto engine = Engine("alice", "alice-pw");
   ASSERT_EQ(engine->LogIn(), 1);
-  WriteFile(engine->Local("/both.txt"), "local edit");
+  // The server change comes first: a local edit alone is sent to the
+  // service by the run the watcher starts.
   ASSERT_TRUE(alice_->ChangeFile("/both.txt", "server edit!", ServerTime(2)));
+  WriteFile(engine->Local("/both.txt"), "local edit");
   engine->Sync();
   EXPECT_EQ(ReadFile(engine->Local("/both.txt")), "server edit!");
   EXPECT_EQ(LocalTime(engine->Local("/both.txt")), ServerTime(2));
