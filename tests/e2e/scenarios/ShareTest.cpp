@@ -20,7 +20,7 @@ class ShareTest : public ScenarioBase {
     owner_ = Client("alice", "alice-pw", "alice-root", "alice-pc");
     WriteFileAt(owner_->Local("/team/plan.txt"), "the plan");
     WriteFileAt(owner_->Local("/team/old.txt"), "soon gone");
-    WriteFileAt(owner_->Local("/team/docs/spec.bin"), TestBytes(6 * kMiB, 30));
+    WriteFileAt(owner_->Local("/team/docs/drawings.bin"), TestBytes(6 * kMiB, 30));
     WriteFileAt(owner_->Local("/private.txt"), "alice only");
     ASSERT_EQ(owner_->Sync(), 2);
     ASSERT_EQ(service_->Admin({"share", "alice", "/team", "bob"}), 0);
