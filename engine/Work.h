@@ -181,6 +181,7 @@ class CWork {
   int DownloadFileChunks(CFileInfo& file, const std::string& rel);
   int ReplaceFileChunks(const CFileInfo& active, CFileInfo& file, const std::string& relOld, const std::string& relNew);
   int RecordAdjustedTime(CFileInfo& file, const CFileInfo& updated);
+  int RecordAndMakeFile(CFileInfo& file, const std::string& rel, bool chunksComplete, const char* function);
 
   // ---- upload phase: additions and changes (WorkUpload.cpp) ----
   int Upload();

@@ -165,16 +165,7 @@ int CWork::DownloadFileChunks(CFileInfo& file, const std::string& rel) {
     FillBlockLists(chunk, *buffer);
     if (inMemory) file.AddChunkBuffer(chunk.key, std::move(buffer));
   }
-  if (!chunkJournal_->AddFileChunk(file)) {
-    LogText(CLogger::kError, kFunction, "Fail to add a chunk info to DB");
-    return 0;
-  }
-  file.path = rel;
-  if (failed || !fileCache_->MakeFile(file)) {
-    LogF(CLogger::kError, kFunction, "Fail to make a file {%s}", rel.c_str());
-    return 0;
-  }
-  return 1;
+  return RecordAndMakeFile(file, rel, !failed, kFunction);
 }
 
 // A file system that keeps coarser times gave the file another time than
@@ -277,13 +268,20 @@ int CWork::ReplaceFileChunks(const CFileInfo& active, CFileInfo& file, const std
     FillBlockLists(chunk, *buffer);
     if (inMemory) file.AddChunkBuffer(chunk.key, std::move(buffer));
   }
+  return RecordAndMakeFile(file, relNew, true, kFunction);
+}
+
+// The fetched chunks go to the chunk journal (even an incomplete set: the
+// next pass fetches only what is missing), then the file is assembled at
+// `rel` when every chunk is at hand.
+int CWork::RecordAndMakeFile(CFileInfo& file, const std::string& rel, bool chunksComplete, const char* function) {
   if (!chunkJournal_->AddFileChunk(file)) {
-    LogText(CLogger::kError, kFunction, "Fail to add a chunk info to DB");
+    LogText(CLogger::kError, function, "Fail to add a chunk info to DB");
     return 0;
   }
-  file.path = relNew;
-  if (!fileCache_->MakeFile(file)) {
-    LogF(CLogger::kError, kFunction, "Fail to make a file {%s}", relNew.c_str());
+  file.path = rel;
+  if (!chunksComplete || !fileCache_->MakeFile(file)) {
+    LogF(CLogger::kError, function, "Fail to make a file {%s}", rel.c_str());
     return 0;
   }
   return 1;
