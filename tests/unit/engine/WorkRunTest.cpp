@@ -3,6 +3,8 @@
 // the login goes straight to the back server).
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -187,9 +189,27 @@ TEST_F(WorkRunTest, LoginAnswersTheRequesterAndLostRegistrationRegistersAgain) {
 TEST_F(WorkRunTest, AChangeNoticeWhileARunIsDueIsDropped) {
   // Not logged in: the run fails at once for want of a back server, which is
   // all this needs.
+  // Both notices are queued while the worker is held inside an earlier
+  // request's notice, so the run the first one asks for is still due when
+  // the second one is handled.
+  std::promise<void> held;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  bool first = true;
+  sink_->onSend = [&](const Notice&) {
+    if (!first) return;
+    first = false;
+    held.set_value();
+    released.wait();
+  };
+  ASSERT_EQ(work_->Request(WM_WORK_LOGOUT, kWindow), 1);
+  held.get_future().wait();
   ASSERT_EQ(work_->Request(WM_WORK_CHANGED), 1);
   ASSERT_EQ(work_->Request(WM_WORK_CHANGED), 1);
+  release.set_value();
+  ASSERT_EQ(sink_->WaitForPost(kWindow, WM_WORK_LOGOUT_DONE), 0);
   ASSERT_NE(sink_->WaitForRunEnd(1), -1);
+  sink_->onSend = nullptr;
   LogOutAndWait();  // queued behind any run the second notice could have asked for
   EXPECT_EQ(sink_->Count("message: Sync..."), 1u);
 }
