@@ -10,7 +10,6 @@
 // engine could not start.
 #include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
@@ -24,6 +23,7 @@
 #include "engine/Work.h"
 #include "foundation/Logger.h"
 #include "foundation/Util.h"
+#include "platform/ComputerName.h"
 #include "platform/MessageQueue.h"
 #include "platform/NoticeSink.h"
 #include "platform/UserPrompt.h"
@@ -175,12 +175,6 @@ std::string Local(const char* utf8) {
   return text;
 }
 
-std::string ComputerName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return "";
-  return name;
-}
-
 // Takes the login as the login dialog does: a different user than the
 // remembered one is a new user (full first synchronisation) and must be
 // confirmed; the password is remembered; a host name once set is kept.
@@ -204,7 +198,7 @@ bool TakeLogin(CWork& work, IUserPrompt& prompt, const Options& options) {
   config.Set(CConfig::kLoginUser, user);
   config.Set(CConfig::kLoginPasswd, password);
   if (config.Get(CConfig::kHostName).empty()) {
-    config.Set(CConfig::kHostName, options.hostName.empty() ? ComputerName() : options.hostName);
+    config.Set(CConfig::kHostName, options.hostName.empty() ? platform::ComputerName() : options.hostName);
   }
   if (!options.authServer.empty()) config.Set(CConfig::kAuthServer, options.authServer);
   work.SetUser(user, password);
