@@ -52,14 +52,67 @@ CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value INTEGER NOT NUL
 
 }  // namespace
 
-CStatement::CStatement(sqlite3* db, const char* sql) : db_(db) {
-  if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) Throw(db, "prepare");
+// Enough for every text the service runs; texts beyond it are compiled
+// each time rather than kept without bound.
+constexpr size_t kMaxPooledTexts = 256;
+constexpr size_t kMaxIdlePerText = 4;
+
+CStatementPool::~CStatementPool() { Clear(); }
+
+sqlite3_stmt* CStatementPool::Take(sqlite3* db, const char* sql) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto found = idle_.find(sql);
+    if (found != idle_.end() && !found->second.empty()) {
+      sqlite3_stmt* statement = found->second.back();
+      found->second.pop_back();
+      return statement;
+    }
+  }
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return nullptr;
+  }
+  return statement;
 }
 
-CStatement::~CStatement() { sqlite3_finalize(statement_); }
+void CStatementPool::Give(const char* sql, sqlite3_stmt* statement) {
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto found = idle_.find(sql);
+  const bool room = found != idle_.end() ? found->second.size() < kMaxIdlePerText : idle_.size() < kMaxPooledTexts;
+  if (!room) {
+    sqlite3_finalize(statement);
+    return;
+  }
+  idle_[sql].push_back(statement);
+}
+
+void CStatementPool::Clear() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (auto& [sql, statements] : idle_) {
+    for (sqlite3_stmt* statement : statements) sqlite3_finalize(statement);
+  }
+  idle_.clear();
+}
+
+CStatement::CStatement(CStatementPool& pool, sqlite3* db, const char* sql)
+    : db_(db), pool_(&pool), sql_(sql), statement_(pool.Take(db, sql)) {
+  if (!statement_) Throw(db, "prepare");
+}
+
+CStatement::~CStatement() {
+  if (statement_) pool_->Give(sql_, statement_);
+}
 
 CStatement::CStatement(CStatement&& other) noexcept
-    : db_(other.db_), statement_(std::exchange(other.statement_, nullptr)), next_(other.next_) {}
+    : db_(other.db_),
+      pool_(other.pool_),
+      sql_(other.sql_),
+      statement_(std::exchange(other.statement_, nullptr)),
+      next_(other.next_) {}
 
 CStatement& CStatement::Bind(int64_t value) {
   if (sqlite3_bind_int64(statement_, next_++, value) != SQLITE_OK) Throw(db_, "bind");
@@ -94,7 +147,10 @@ std::string CStatement::Text(int column) const {
   return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement_, column))) : std::string();
 }
 
-CServiceDb::~CServiceDb() { sqlite3_close(db_); }
+CServiceDb::~CServiceDb() {
+  statements_.Clear();
+  sqlite3_close(db_);
+}
 
 bool CServiceDb::Open(const std::string& path, bool create, std::string& error) {
   if (!create && ::access(path.c_str(), F_OK) != 0) {

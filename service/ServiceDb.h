@@ -11,6 +11,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CDbError : public std::runtime_error {
@@ -18,9 +19,34 @@ class CDbError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Compiled statements kept for reuse: the same few texts run for every
+// request, and compiling them again each time is a large share of a small
+// request's cost.
+class CStatementPool {
+ public:
+  CStatementPool() = default;
+  ~CStatementPool();
+  CStatementPool(const CStatementPool&) = delete;
+  CStatementPool& operator=(const CStatementPool&) = delete;
+
+  // An idle compiled statement for `sql`, or a freshly compiled one (null
+  // when it does not compile).
+  sqlite3_stmt* Take(sqlite3* db, const char* sql);
+  // Resets the statement compiled from `sql` and keeps it for the next Take.
+  void Give(const char* sql, sqlite3_stmt* statement);
+  // Finalizes every idle statement (before the connection closes).
+  void Clear();
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::vector<sqlite3_stmt*>> idle_;
+};
+
 class CStatement {
  public:
-  CStatement(sqlite3* db, const char* sql);
+  // Takes a compiled `sql` from the pool and gives it back on destruction;
+  // `sql` must outlive the statement.
+  CStatement(CStatementPool& pool, sqlite3* db, const char* sql);
   ~CStatement();
   CStatement(CStatement&& other) noexcept;
   CStatement(const CStatement&) = delete;
@@ -43,6 +69,8 @@ class CStatement {
 
  private:
   sqlite3* db_;
+  CStatementPool* pool_;
+  const char* sql_;
   sqlite3_stmt* statement_ = nullptr;
   int next_ = 1;
 };
@@ -64,7 +92,7 @@ class CServiceDb {
 
   template <typename... Args>
   CStatement Query(const char* sql, const Args&... args) {
-    CStatement statement(db_, sql);
+    CStatement statement(statements_, db_, sql);
     (statement.Bind(args), ...);
     return statement;
   }
@@ -91,6 +119,7 @@ class CServiceDb {
   void Rollback();
 
   sqlite3* db_ = nullptr;
+  CStatementPool statements_;
   std::recursive_mutex mutex_;
   int depth_ = 0;
   bool doomed_ = false;  // an inner transaction rolled back: the outer one must too
