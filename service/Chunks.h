@@ -39,9 +39,12 @@ class CChunkStore {
   // True when a file version the user may read names the chunk.
   bool Readable(int64_t userId, const std::string& id);
 
+  enum class Stored { kOk, kWrongContent, kDiskError };
+  // Stores `bytes` as the chunk `row` describes when their MD5 is its id.
   // The bytes go to a temporary file first, reach the disk, then take the
-  // storage key's name: a crash never leaves a torn chunk.
-  bool WriteFile(const std::string& storageKey, const std::vector<unsigned char>& bytes, std::string& error);
+  // storage key's name: a crash never leaves a torn chunk, and bytes that
+  // prove wrong never take it. The check runs while the bytes are written.
+  Stored StoreVerified(const ChunkRow& row, const std::vector<unsigned char>& bytes, std::string& error);
   bool ReadFile(const std::string& storageKey, std::vector<unsigned char>& bytes);
   // Where a storage key's bytes live ("" for a text that is no storage key).
   std::string FilePath(const std::string& storageKey) const;

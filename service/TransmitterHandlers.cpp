@@ -66,9 +66,15 @@ void UploadChunk(ServiceParts& parts, const Caller& caller, const SoapCall& call
   std::vector<unsigned char> chunk;
   std::string why;
   if (const int reason = ReceivedChunk(parts, caller, call, chunk, why)) return reply.Fail(reason);
-  if (Md5Lower(chunk.data(), chunk.size()) != row.id) return reply.Fail(kReasonContent);
-  if (row.stored) return;  // the same bytes are there already
-  if (!parts.chunks.WriteFile(row.storageKey, chunk, why)) return reply.Fail(kReasonDisk);
+  if (row.stored) {  // the same bytes are there already
+    if (Md5Lower(chunk.data(), chunk.size()) != row.id) reply.Fail(kReasonContent);
+    return;
+  }
+  switch (parts.chunks.StoreVerified(row, chunk, why)) {
+    case CChunkStore::Stored::kOk: break;
+    case CChunkStore::Stored::kWrongContent: return reply.Fail(kReasonContent);
+    case CChunkStore::Stored::kDiskError: return reply.Fail(kReasonDisk);
+  }
   if (!parts.chunks.MarkStored(row.id, row.storageKey, static_cast<int64_t>(chunk.size()))) {
     ::unlink(parts.chunks.FilePath(row.storageKey).c_str());  // released meanwhile
     reply.Fail(kReasonNoKey);

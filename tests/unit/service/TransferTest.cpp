@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -164,27 +165,32 @@ TEST_F(ServiceTransferTest, ConflictsMoveTheClientsFileAside) {
 }
 
 TEST_F(ServiceTransferTest, ContentThatIsNotItsKeyIsRefused) {
-  const ClientFile file = DescribeFile("ann/docs/a.txt", "the real bytes");
-  std::string op, result;
-  CChunkInfo chunk;
-  ASSERT_EQ(ann_->back.Upload(file.info, nullptr, op, chunk), 1);
-  ASSERT_EQ(op, "upload_chunk");
-  const std::string forged = "other bytes!!";
-  CChunkBuffer buffer(64);
-  std::memcpy(buffer.data(), forged.data(), forged.size());
-  buffer.SetLength(static_cast<uint32_t>(forged.size()));
-  EXPECT_EQ(ann_->transmitter.UploadChunk(chunk, buffer, result, 0), 0);
-  EXPECT_EQ(ann_->transmitter.GetReason(), "16");
-  EXPECT_EQ(ann_->transmitter.UploadChunk(chunk, buffer, result, 1), 0) << "nor is it a delta";
-  EXPECT_EQ(ann_->transmitter.GetReason(), "16");
+  // A small chunk is checked before it is written, a full one while it is.
+  for (const size_t size : {size_t{14}, size_t{4194304}}) {
+    SCOPED_TRACE(size);
+    const std::string path = "ann/docs/" + std::to_string(size) + ".bin";
+    const ClientFile file = DescribeFile(path, TestBytes(size, 2));
+    std::string op, result;
+    CChunkInfo chunk;
+    ASSERT_EQ(ann_->back.Upload(file.info, nullptr, op, chunk), 1);
+    ASSERT_EQ(op, "upload_chunk");
+    const std::string forged = TestBytes(size, 3);
+    CChunkBuffer buffer(static_cast<uint32_t>(size));
+    std::memcpy(buffer.data(), forged.data(), forged.size());
+    buffer.SetLength(static_cast<uint32_t>(forged.size()));
+    EXPECT_EQ(ann_->transmitter.UploadChunk(chunk, buffer, result, 0), 0);
+    EXPECT_EQ(ann_->transmitter.GetReason(), "16");
+    EXPECT_EQ(ann_->transmitter.UploadChunk(chunk, buffer, result, 1), 0) << "nor is it a delta";
+    EXPECT_EQ(ann_->transmitter.GetReason(), "16");
+    EXPECT_TRUE(std::filesystem::is_empty(data_ / "service/chunks")) << "no file, not even a temporary one";
 
-  CChunkInfo next;
-  EXPECT_EQ(ann_->back.ChunkDone(file.info, chunk, op, next), 1);
-  EXPECT_EQ(op, "upload_chunk") << "the service asks again for what it still lacks";
-  EXPECT_EQ(next.key, chunk.key);
-  EXPECT_EQ(next.storageId, chunk.storageId);
-  CBack::FileMap files = List(*ann_, "ann");
-  EXPECT_EQ(files.count("ann/docs/a.txt"), 0u) << "no version without its content";
+    CChunkInfo next;
+    EXPECT_EQ(ann_->back.ChunkDone(file.info, chunk, op, next), 1);
+    EXPECT_EQ(op, "upload_chunk") << "the service asks again for what it still lacks";
+    EXPECT_EQ(next.key, chunk.key);
+    EXPECT_EQ(next.storageId, chunk.storageId);
+    EXPECT_EQ(List(*ann_, "ann").count(path), 0u) << "no version without its content";
+  }
 }
 
 TEST_F(ServiceTransferTest, SeveralHostsUploadAtOnce) {
