@@ -23,6 +23,7 @@
 #include "foundation/Digest.h"
 #include "foundation/Format.h"
 #include "foundation/Logger.h"
+#include "foundation/Md5Blocks.h"
 #include "platform/CodePage.h"
 #include "platform/Registry.h"
 #include "platform/SystemProxy.h"
@@ -326,29 +327,24 @@ int CUtil::BlockSignatureLists(const void* data, std::size_t length, std::string
   weakList.reserve(weakList.size() + blocks * 11);  // up to 10 digits and ","
   strongList.reserve(strongList.size() + blocks * 33);
 
-  // One digest context for all blocks: setting one up per block costs more
-  // than hashing 4096 bytes.
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  const EVP_MD* md5 = EVP_md5();
+  constexpr std::size_t kDigestBytes = 16;
+  std::vector<unsigned char> digests(blocks * kDigestBytes);
+  const std::size_t whole = length / kBlockSize;
+  Md5OfWholeBlocks(bytes, whole, digests.data());
+  if (whole < blocks) {
+    Md5Digest(bytes + whole * kBlockSize, length - whole * kBlockSize, digests.data() + whole * kDigestBytes);
+  }
   char number[16];
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  for (std::size_t offset = 0; offset < length; offset += kBlockSize) {
-    const std::size_t size = std::min(kBlockSize, length - offset);
-    const uint32_t weak = ComputeWeakSum(bytes + offset, size).Value();
+  for (std::size_t block = 0; block < blocks; ++block) {
+    const std::size_t offset = block * kBlockSize;
+    const uint32_t weak = ComputeWeakSum(bytes + offset, std::min(kBlockSize, length - offset)).Value();
     char* end = std::to_chars(number, number + sizeof(number), weak).ptr;
     *end++ = ',';
     weakList.append(number, end);
-
-    unsigned int digestLength = 0;
-    if (!ctx || !EVP_DigestInit_ex(ctx, md5, nullptr) || !EVP_DigestUpdate(ctx, bytes + offset, size) ||
-        !EVP_DigestFinal_ex(ctx, digest, &digestLength)) {
-      Md5Digest(bytes + offset, size, digest);
-    }
-    AppendHex(digest, 16, kUpperDigits, strongList);
+    AppendHex(digests.data() + block * kDigestBytes, kDigestBytes, kUpperDigits, strongList);
     strongList += ',';
     ++count;
   }
-  EVP_MD_CTX_free(ctx);
   return 1;
 }
 

@@ -1,4 +1,5 @@
 #include "foundation/Digest.h"
+#include "foundation/Md5Blocks.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,27 @@ TEST(DigestWeakSum, AgreesWithByteByByteSumsForEveryLengthAndByte) {
   for (const auto& data : inputs) {
     EXPECT_EQ(ComputeWeakSum(data.data(), data.size()).Value(), ReferenceWeakSum(data))
         << data.size() << " bytes";
+  }
+}
+
+// Several blocks at once must give each block's own MD5: counts that fill
+// whole groups of lanes, leave some over, or fall short of one group; blocks
+// of all zeros, all ones and random bytes.
+TEST(DigestMd5, ManyBlocksAtOnceEqualOneAtATime) {
+  std::mt19937 random(7);
+  for (const std::size_t count : {0u, 1u, 7u, 8u, 9u, 16u, 19u}) {
+    std::vector<unsigned char> data(count * kBlockSize);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+      const std::size_t block = i / kBlockSize;
+      data[i] = block % 3 == 0 ? 0 : block % 3 == 1 ? 0xFF : static_cast<unsigned char>(random());
+    }
+    std::vector<unsigned char> together(count * 16, 0xAA);
+    Md5OfWholeBlocks(data.data(), count, together.data());
+    for (std::size_t block = 0; block < count; ++block) {
+      unsigned char alone[16];
+      Md5Digest(data.data() + block * kBlockSize, kBlockSize, alone);
+      EXPECT_EQ(Hex(together.data() + block * 16, 16), Hex(alone, 16)) << "block " << block << " of " << count;
+    }
   }
 }
 
