@@ -4,7 +4,7 @@
 
 #include "foundation/Digest.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)  // GCC's target pragma
 #define VESSA_MD5_LANES 1
 #include <immintrin.h>
 #endif
