@@ -2,21 +2,29 @@
 
 #include <microhttpd.h>
 
-#include <memory>
-
-#include "foundation/Util.h"
+#include <string>
 
 namespace {
 
-constexpr unsigned kNonceSeconds = 300;
-
-HttpAnswer Challenge(bool stale) {
+HttpAnswer Challenge(CDigestNonces& nonces, bool stale) {
   HttpAnswer answer;
   answer.status = 401;
-  answer.challenge = true;
-  answer.stale = stale;
   answer.body = "authentication required";
+  answer.headers.emplace_back(MHD_HTTP_HEADER_WWW_AUTHENTICATE,
+                              DigestChallenge(CAccounts::kRealm, nonces.Issue(), stale));
   return answer;
+}
+
+// The answer names the page it was computed for; only the login page's
+// answers are taken ("http://host" before the path, as some proxies send
+// it, and a query after it are not part of the page).
+bool NamesLoginPage(const std::string& uri) {
+  std::string path = uri;
+  if (const std::size_t scheme = path.find("://"); scheme != std::string::npos) {
+    const std::size_t slash = path.find('/', scheme + 3);
+    path = slash == std::string::npos ? "/" : path.substr(slash);
+  }
+  return path.substr(0, path.find('?')) == kLoginPath;
 }
 
 // The Host header when it is a plain host[:port] (it goes into URLs).
@@ -34,29 +42,39 @@ std::string ServiceHost(MHD_Connection* connection, const std::string& ownAddres
 
 }  // namespace
 
-HttpAnswer ServeLogin(MHD_Connection* connection, ServiceParts& parts, const std::string& ownAddress,
-                      RequestNote& note) {
+HttpAnswer ServeLogin(const LoginRequest& request, ServiceParts& parts, CDigestNonces& nonces, RequestNote& note) {
   note.operation = "login";
-  std::unique_ptr<char, decltype(&MHD_free)> name(MHD_digest_auth_get_username(connection), &MHD_free);
-  if (!name) {
+  const char* header =
+      MHD_lookup_connection_value(request.connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+  DigestAnswer digest;
+  if (!header || !ParseDigestAnswer(header, digest)) {
     note.outcome = "challenge";
-    return Challenge(false);
+    return Challenge(nonces, false);
   }
-  note.user = name.get();
+  note.user = digest.username;
   UserRecord user;
-  unsigned char ha1[16];
-  if (!parts.accounts.FindUser(note.user, user) || !CUtil::HexToBytes(user.ha1, ha1)) {
+  if (!parts.accounts.FindUser(note.user, user)) {
     note.outcome = "unknown user";
-    return Challenge(false);
+    return Challenge(nonces, false);
   }
-  const int verdict = MHD_digest_auth_check_digest2(connection, CAccounts::kRealm, user.name.c_str(), ha1,
-                                                    sizeof ha1, kNonceSeconds, MHD_DIGEST_ALG_MD5);
-  if (verdict != MHD_YES) {
-    note.outcome = verdict == MHD_INVALID_NONCE ? "stale nonce" : "wrong password";
-    return Challenge(verdict == MHD_INVALID_NONCE);
+  if (digest.realm != CAccounts::kRealm || !NamesLoginPage(digest.uri) ||
+      !DigestResponseMatches(digest, request.method, user.ha1)) {
+    note.outcome = "wrong password";
+    return Challenge(nonces, false);
+  }
+  // Checked after the password, so a wrong guess does not use up a count.
+  switch (nonces.Accept(digest.nonce, digest.count)) {
+    case CDigestNonces::Use::kUnknown:
+      note.outcome = "stale nonce";
+      return Challenge(nonces, true);
+    case CDigestNonces::Use::kReplayed:
+      note.outcome = "replayed answer";
+      return Challenge(nonces, false);
+    case CDigestNonces::Use::kAccepted:
+      break;
   }
   const std::string passport = parts.accounts.IssuePassport(user.id, parts.options.passportLifetime);
-  const std::string base = "http://" + ServiceHost(connection, ownAddress);
+  const std::string base = "http://" + ServiceHost(request.connection, request.ownAddress);
   HttpAnswer answer;
   answer.body = "OK";
   answer.headers.emplace_back(MHD_HTTP_HEADER_SET_COOKIE, "ordanePassport=" + passport + "; Path=/; HttpOnly");

@@ -7,6 +7,7 @@
 // with HOST the address the client used. Anything else: a 401 challenge.
 #include <string>
 
+#include "service/DigestAuth.h"
 #include "service/HttpAnswer.h"
 #include "service/ServiceParts.h"
 
@@ -18,6 +19,10 @@ constexpr const char* kHeartbeatPath = "/axis2/services/vor_service_hb";
 constexpr const char* kLoginPath = "/vorportal/LoginServlet";
 constexpr const char* kVersionPath = "/vorportal/clientVersion";
 
-// `ownAddress` ("127.0.0.1:8080") stands in for a missing or odd Host header.
-HttpAnswer ServeLogin(MHD_Connection* connection, ServiceParts& parts, const std::string& ownAddress,
-                      RequestNote& note);
+struct LoginRequest {
+  MHD_Connection* connection;
+  std::string method;
+  std::string ownAddress;  // "127.0.0.1:8080": stands in for a missing or odd Host header
+};
+
+HttpAnswer ServeLogin(const LoginRequest& request, ServiceParts& parts, CDigestNonces& nonces, RequestNote& note);

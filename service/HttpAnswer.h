@@ -9,8 +9,6 @@ struct HttpAnswer {
   std::string contentType = "text/plain; charset=UTF-8";
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
-  bool challenge = false;  // 401 with a Digest challenge instead
-  bool stale = false;      // the challenge answers an expired nonce
 };
 
 // The facts of one request for its log line.

@@ -9,7 +9,6 @@
 
 #include "foundation/Format.h"
 #include "service/AuthServlet.h"
-#include "service/Identifiers.h"
 
 struct CHttpFront::Pending {
   MHD_Connection* connection = nullptr;
@@ -41,10 +40,7 @@ MHD_Result Send(MHD_Connection* connection, const HttpAnswer& answer) {
   if (!response) return MHD_NO;
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
   for (const auto& [name, value] : answer.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
-  const MHD_Result queued =
-      answer.challenge ? MHD_queue_auth_fail_response2(connection, CAccounts::kRealm, "vessa", response,
-                                                       answer.stale ? MHD_YES : MHD_NO, MHD_DIGEST_ALG_MD5)
-                       : MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
+  const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
   MHD_destroy_response(response);
   return queued;
 }
@@ -117,12 +113,10 @@ bool CHttpFront::Start(std::string& error) {
     error = "not an IP address: " + options.bind;
     return false;
   }
-  nonceSeed_ = RandomHex(64);
   daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, HandleRequest, this, MHD_OPTION_SOCK_ADDR, address,
                              MHD_OPTION_THREAD_POOL_SIZE, options.threads, MHD_OPTION_NOTIFY_COMPLETED, RequestDone,
                              nullptr, MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
-                             MHD_OPTION_DIGEST_AUTH_RANDOM, nonceSeed_.size(), nonceSeed_.data(),
-                             MHD_OPTION_NONCE_NC_SIZE, 1000u, MHD_OPTION_END);
+                             MHD_OPTION_END);
   if (!daemon_) {
     error = StrFormat("cannot listen on %s port %d", options.bind.c_str(), options.port);
     return false;
@@ -144,7 +138,7 @@ std::string CHttpFront::Address() const {
 
 HttpAnswer CHttpFront::Route(const std::string& method, const std::string& url, Pending& request,
                              RequestNote& note) {
-  if (url == kLoginPath) return ServeLogin(request.connection, parts_, Address(), note);
+  if (url == kLoginPath) return ServeLogin({request.connection, method, Address()}, parts_, nonces_, note);
   if (url == kVersionPath) return Text(200, parts_.options.setupName);
   const CSoapEndpoint* endpoint = url == kBackPath          ? &endpoints_.back
                                   : url == kTransmitterPath ? &endpoints_.transmitter
@@ -168,7 +162,7 @@ void CHttpFront::LogRequest(const std::string& method, const std::string& url, c
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                              request.start);
   std::string line = StrFormat("%s %s %d op=%s user=%s result=%s in=%zu out=%zu %lldms", method.c_str(), url.c_str(),
-                               answer.challenge ? 401 : answer.status, note.operation.c_str(), note.user.c_str(),
+                               answer.status, note.operation.c_str(), note.user.c_str(),
                                note.outcome.empty() ? "-" : note.outcome.c_str(), request.received,
                                answer.body.size(), static_cast<long long>(elapsed.count()));
   if (!note.detail.empty()) line += " (" + note.detail + ")";

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/Logger.h"
+#include "service/DigestAuth.h"
 #include "service/ServiceParts.h"
 #include "service/SoapEndpoint.h"
 
@@ -44,5 +45,5 @@ class CHttpFront {
   CLogger& log_;
   MHD_Daemon* daemon_ = nullptr;
   int port_ = 0;
-  std::string nonceSeed_;
+  CDigestNonces nonces_{std::chrono::minutes(5), 10000};
 };
