@@ -22,6 +22,17 @@ void AppendEscaped(std::string& out, char c, bool ampersand) {
     case '"':
       out += "&quot;";
       break;
+    // A parser turns these into blanks inside an attribute; written as
+    // references they arrive as they were.
+    case '\t':
+      out += "&#9;";
+      break;
+    case '\n':
+      out += "&#10;";
+      break;
+    case '\r':
+      out += "&#13;";
+      break;
     default:
       out += c;
   }

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <string>
 
-// A text handed over unchanged, escaped for XML (&, <, >, ").
+// A text handed over unchanged, escaped for XML (&, <, >, ", and tab, line
+// feed and carriage return, which attributes would otherwise lose).
 std::string WireText(const std::string& text);
 
 // A local path for a request: CUtil::XmlText (UTF-8, "&" -> "&amp;"), and
-// also "<", ">" and '"', which a Linux file name may hold.
+// also "<", ">", '"', tab, line feed and carriage return, which a Linux
+// file name may hold.
 std::string WirePath(const std::string& path);
 
 // A path received from the service, in the local code page: UTF-8 converted,

@@ -109,8 +109,8 @@ TEST_F(BackTest, EveryOperationSendsTheHeadAndItsBodyAttributesInOrder) {
        {{"file_name", "R/docs/a&b.txt"}}},
       {"file_list", [&](CBack& b) { b.GetList("R", text, map); },
        {{"folder_name", "R"}, {"recursive", "yes"}, {"show_delete", "no"}}},
-      {"rename", [&](CBack& b) { b.Rename("R/a.txt", "77/b.txt", text); },
-       {{"old_file_name", "R/a.txt"}, {"new_file_name", "77/b.txt"}}},
+      {"rename", [&](CBack& b) { b.Rename("R/a.txt", "77/b\tc\nd\r.txt", text); },
+       {{"old_file_name", "R/a.txt"}, {"new_file_name", "77/b\tc\nd\r.txt"}}},
       {"remove", [&](CBack& b) { b.Remove("R/old", text); }, {{"file_name", "R/old"}, {"purge_flag", "no"}}},
   };
   int sequence = 0;
