@@ -8,7 +8,10 @@
 //           to the disk before it confirms it
 // Each iteration starts from an empty service, an empty client journal and
 // an empty rsync destination. The manual time is vessa's; the counters give
-// both times, their ratio and the client's peak memory.
+// both times, their ratio, the client's peak memory, and the processor time
+// the whole machine spent while each ran (service, daemon and clients alike,
+// in core-seconds): on two cores a run cannot take less wall time than half
+// of that, which shows how far concurrency alone could go.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -98,8 +101,19 @@ bool Accepts(int port) {
 struct Finished {
   int status = -1;
   double seconds = 0;
-  long peakKiB = 0;  // ru_maxrss: the child's VmHWM
+  double busyCoreSeconds = 0;  // of every process on the machine
+  long peakKiB = 0;            // ru_maxrss: the child's VmHWM
 };
+
+// Processor time spent by the whole machine since boot, in core-seconds
+// (the first line of /proc/stat, idle and waiting left out).
+double BusyCoreSeconds() {
+  std::ifstream stat("/proc/stat");
+  std::string cpu;
+  unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+  stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+  return static_cast<double>(user + nice + system + irq + softirq + steal) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 // Runs a program to its end with `added` environment entries, output dropped.
 Finished Run(const std::vector<std::string>& argv, const std::vector<std::string>& added = {}) {
@@ -116,6 +130,7 @@ Finished Run(const std::vector<std::string>& argv, const std::vector<std::string
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   Finished finished;
+  const double busyBefore = BusyCoreSeconds();
   const Clock::time_point start = Clock::now();
   pid_t pid = -1;
   const int error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
@@ -125,6 +140,7 @@ Finished Run(const std::vector<std::string>& argv, const std::vector<std::string
   rusage usage{};
   if (wait4(pid, &status, 0, &usage) != pid) return finished;
   finished.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  finished.busyCoreSeconds = BusyCoreSeconds() - busyBefore;
   finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   finished.peakKiB = usage.ru_maxrss;
   return finished;
@@ -211,6 +227,8 @@ void BM_FirstUploadOf1GiB_VessaVersusRsync(benchmark::State& state) {
   double vessaTotal = 0;
   double rsyncTotal = 0;
   double rsyncFsyncTotal = 0;
+  double vessaBusy = 0;
+  double rsyncBusy = 0;
   long peakKiB = 0;
   int iteration = 0;
   for (auto _ : state) {
@@ -227,6 +245,8 @@ void BM_FirstUploadOf1GiB_VessaVersusRsync(benchmark::State& state) {
     vessaTotal += vessa.seconds;
     rsyncTotal += rsync.seconds;
     rsyncFsyncTotal += rsyncFsync.seconds;
+    vessaBusy += vessa.busyCoreSeconds;
+    rsyncBusy += rsync.busyCoreSeconds;
     peakKiB = std::max(peakKiB, vessa.peakKiB);
   }
   if (iteration == 0) return;
@@ -235,6 +255,8 @@ void BM_FirstUploadOf1GiB_VessaVersusRsync(benchmark::State& state) {
   state.counters["rsync_fsync_s"] = rsyncFsyncTotal / iteration;
   state.counters["vessa_per_rsync"] = vessaTotal / rsyncTotal;
   state.counters["vessa_per_rsync_fsync"] = vessaTotal / rsyncFsyncTotal;
+  state.counters["vessa_busy_core_s"] = vessaBusy / iteration;
+  state.counters["rsync_busy_core_s"] = rsyncBusy / iteration;
   state.counters["client_peak_MiB"] = static_cast<double>(peakKiB) / 1024.0;
 }
 
