@@ -166,5 +166,10 @@ void CHttpFront::LogRequest(const std::string& method, const std::string& url, c
                                note.outcome.empty() ? "-" : note.outcome.c_str(), request.received,
                                answer.body.size(), static_cast<long long>(elapsed.count()));
   if (!note.detail.empty()) line += " (" + note.detail + ")";
+  // Names come from the request; a line feed in one must not start a
+  // forged line of the log.
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
   log_.Log(CLogger::kInfo, "CHttpFront::Request", line);
 }

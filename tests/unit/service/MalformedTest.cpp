@@ -144,11 +144,16 @@ TEST_F(ServiceMalformedTest, EveryRequestLeavesOneLogLine) {
   Read(Post(kBack, "garbage"));
   std::string result;
   ann_->back.Login(result);
+  // A name with a line feed in it stays on its request's line.
+  std::string forged = Operation("login", "<login/>");
+  forged.replace(forged.find("user_name=\"ann\""), 15, "user_name=\"ann&#10;[forged]\"");
+  Read(Post(kBack, Envelope(forged)));
   const std::string added = ServiceLog().substr(before.size());
   EXPECT_NE(added.find("POST /axis2/services/vor_service_bs 200 op= user= result=reason 9 in=7"), std::string::npos)
       << added;
   EXPECT_NE(added.find("op=login user=ann result=OK"), std::string::npos) << added;
-  EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 2) << added;
+  EXPECT_EQ(added.find("\n[forged]"), std::string::npos) << added;
+  EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 3) << added;
 }
 
 }  // namespace
