@@ -20,3 +20,11 @@ std::string StrFormat(const char* format, ...) {
   va_end(args);
   return text;
 }
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}

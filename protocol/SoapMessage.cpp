@@ -56,12 +56,6 @@ std::string MakeBoundary(const std::string& root, const std::vector<SoapAttachme
   }
 }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
@@ -88,7 +82,7 @@ std::string ContentTypeParameter(const std::string& contentType, const std::stri
     }
     const std::string_view item = Trim(std::string_view(contentType).substr(at, end - at));
     const size_t equals = item.find('=');
-    if (equals != std::string_view::npos && Lower(Trim(item.substr(0, equals))) == name) {
+    if (equals != std::string_view::npos && LowerAscii(Trim(item.substr(0, equals))) == name) {
       std::string_view value = Trim(item.substr(equals + 1));
       if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
       return std::string(value);
@@ -157,7 +151,7 @@ bool SplitParts(const std::string& body, const std::string& boundary, std::vecto
       if (end == std::string_view::npos) end = headers.size();
       const std::string_view field = headers.substr(line, end - line);
       const size_t colon = field.find(':');
-      if (colon != std::string_view::npos && Lower(Trim(field.substr(0, colon))) == "content-id") {
+      if (colon != std::string_view::npos && LowerAscii(Trim(field.substr(0, colon))) == "content-id") {
         part.contentId = std::string(Unbracket(field.substr(colon + 1)));
       }
       line = end + 1;
@@ -236,7 +230,7 @@ bool CSoapAnswer::Decode(std::string body, const std::string& contentType, std::
   payload_ = pugi::xml_node();
   attachments_.clear();
   decoded_.clear();
-  if (Lower(Trim(contentType.substr(0, contentType.find(';')))) == "multipart/related") {
+  if (LowerAscii(Trim(contentType.substr(0, contentType.find(';')))) == "multipart/related") {
     return DecodeMultipart(contentType, error);
   }
   return ParseEnvelope(body_.data(), body_.size(), error);

@@ -1,15 +1,13 @@
 #include "service/DigestAuth.h"
 
-#include <cctype>
+#include <openssl/crypto.h>
 
+#include <charconv>
+
+#include "foundation/Format.h"
 #include "service/Identifiers.h"
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -19,7 +17,7 @@ bool NextField(const std::string& text, std::size_t& at, std::string& name, std:
   if (at == text.size()) return false;
   const std::size_t equals = text.find('=', at);
   if (equals == std::string::npos) return false;
-  name = Lower(text.substr(at, equals - at));
+  name = LowerAscii(text.substr(at, equals - at));
   while (!name.empty() && IsBlank(name.back())) name.pop_back();
   at = equals + 1;
   while (at < text.size() && IsBlank(text[at])) ++at;
@@ -38,14 +36,9 @@ bool NextField(const std::string& text, std::size_t& at, std::string& name, std:
 }
 
 bool ReadCount(const std::string& text, uint32_t& count) {
-  if (text.size() != 8) return false;
-  count = 0;
-  for (const char c : text) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    count = count * 16 + static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                                                                                           : std::tolower(c) - 'a' + 10);
-  }
-  return true;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, count, 16);
+  return text.size() == 8 && error == std::errc() && stop == end;
 }
 
 std::string Md5Text(const std::string& text) { return Md5Lower(text.data(), text.size()); }
@@ -53,10 +46,7 @@ std::string Md5Text(const std::string& text) { return Md5Lower(text.data(), text
 // Compares without stopping at the first difference, so the time taken
 // tells nothing about how much of a guessed response was right.
 bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  unsigned char difference = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return difference == 0;
+  return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
@@ -65,7 +55,7 @@ bool ParseDigestAnswer(const std::string& header, DigestAnswer& answer) {
   constexpr const char* kScheme = "digest";
   std::size_t at = 0;
   while (at < header.size() && IsBlank(header[at])) ++at;
-  if (Lower(header.substr(at, 6)) != kScheme || at + 6 >= header.size() || !IsBlank(header[at + 6])) return false;
+  if (LowerAscii(header.substr(at, 6)) != kScheme || at + 6 >= header.size() || !IsBlank(header[at + 6])) return false;
   at += 7;
   answer = DigestAnswer{};
   std::string name;
@@ -86,11 +76,11 @@ bool ParseDigestAnswer(const std::string& header, DigestAnswer& answer) {
 }
 
 bool DigestResponseMatches(const DigestAnswer& answer, const std::string& method, const std::string& ha1Hex) {
-  if (answer.qop != "auth" || !(answer.algorithm.empty() || Lower(answer.algorithm) == "md5")) return false;
+  if (answer.qop != "auth" || !(answer.algorithm.empty() || LowerAscii(answer.algorithm) == "md5")) return false;
   const std::string ha2 = Md5Text(method + ":" + answer.uri);
   const std::string expected =
-      Md5Text(Lower(ha1Hex) + ":" + answer.nonce + ":" + answer.nc + ":" + answer.cnonce + ":" + answer.qop + ":" + ha2);
-  return SameText(expected, Lower(answer.response));
+      Md5Text(LowerAscii(ha1Hex) + ":" + answer.nonce + ":" + answer.nc + ":" + answer.cnonce + ":" + answer.qop + ":" + ha2);
+  return SameText(expected, LowerAscii(answer.response));
 }
 
 std::string DigestChallenge(const std::string& realm, const std::string& nonce, bool stale) {

@@ -2,11 +2,11 @@
 
 #include <openssl/rand.h>
 
-#include <cctype>
 #include <stdexcept>
 #include <vector>
 
 #include "foundation/Digest.h"
+#include "foundation/Format.h"
 
 namespace {
 
@@ -49,11 +49,7 @@ std::string NewStorageKey() { return RandomHex(32); }
 
 bool IsChunkKey(const std::string& text) { return IsHex32(text, false); }
 
-std::string ChunkId(const std::string& key) {
-  std::string id = key;
-  for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return id;
-}
+std::string ChunkId(const std::string& key) { return LowerAscii(key); }
 
 std::string Md5Lower(const void* data, std::size_t length) {
   unsigned char digest[16];

@@ -5,9 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "foundation/Digest.h"
-#include "foundation/Util.h"
 #include "service/DigestAuth.h"
+#include "service/Identifiers.h"
 #include "tests/unit/service/ServiceFixture.h"
 
 namespace {
@@ -77,14 +76,7 @@ TEST_F(AuthServletTest, CurlWithDigest) {
 
 // A Digest answer written out by hand (RFC 7616, MD5, qop=auth), so the
 // test decides when each challenge is fetched and answered.
-std::string LowerMd5(const std::string& text) {
-  unsigned char digest[16];
-  Md5Digest(text.data(), text.size(), digest);
-  std::string hex;
-  CUtil::BytesToHex(digest, hex);
-  for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return hex;
-}
+std::string LowerMd5(const std::string& text) { return Md5Lower(text.data(), text.size()); }
 
 std::string AnswerHeader(const std::string& password, const std::string& nonce, const std::string& nc,
                          const std::string& uri = "/vorportal/LoginServlet") {
