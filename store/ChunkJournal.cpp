@@ -119,7 +119,16 @@ int CChunkJournal::AddFileChunk(const CFileInfo& file) {
   for (const CChunkInfo& chunk : file.chunks) {
     CChunkInfo recorded;
     if (_Find(chunk.key, recorded)) {
-      if (IsComplete(recorded, chunk)) continue;
+      if (IsComplete(recorded, chunk)) {
+        // The service files a chunk it had dropped under a new storage key
+        // when the bytes come back; the key it gives now is the one that works.
+        if (!chunk.storageId.empty() && chunk.storageId != recorded.storageId &&
+            !_UpdateStorageKey(chunk.key, chunk.storageId)) {
+          LogF(CLogger::kError, kFunction, "Fail to insert stroage key {%s} into chunk {%s}", chunk.storageId.c_str(),
+               chunk.key.c_str());
+        }
+        continue;
+      }
       if (!_Delete(chunk.key)) {
         LogF(CLogger::kError, kFunction, "Fail to delete chunk {%s} of file {%s} into DB", chunk.key.c_str(),
              file.path.c_str());

@@ -22,8 +22,9 @@ class CChunkJournal {
   void CloseDB();
   int CleanDB();
 
-  // Records the chunks of a file; complete rows are kept, incomplete ones
-  // replaced. Single chunk failures are logged, not returned.
+  // Records the chunks of a file; complete rows are kept (taking a storage
+  // key the file brings when it differs), incomplete ones replaced. Single
+  // chunk failures are logged, not returned.
   int AddFileChunk(const CFileInfo& file);
   // Rebuilds the file's chunks from its chunk list and fills them from the
   // journal (size, storage key, block lists).

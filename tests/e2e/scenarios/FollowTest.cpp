@@ -43,6 +43,20 @@ TEST_F(ScenarioTest, CreatedChangedAndDeletedEntriesFollowInBothDirections) {
   EXPECT_TRUE(Exists(b_->Local("/docs/new/from-b.txt")));
 }
 
+// The service drops a chunk no file uses any more, and files the same bytes
+// under a new storage key when they come back: a computer that knew the old
+// key must fetch the returning content all the same.
+TEST_F(ScenarioTest, ContentThatComesBackAfterTheServiceDroppedItArrives) {
+  WriteFileAt(a_->Local("/draft.txt"), "the first draft");
+  SyncBoth();
+  WriteFileAt(a_->Local("/draft.txt"), "the second draft");
+  SyncBoth();
+  WriteFileAt(a_->Local("/restored.txt"), "the first draft");
+  SyncBoth();
+  ExpectAgreement();
+  EXPECT_EQ(ReadFile(b_->Local("/restored.txt")), "the first draft");
+}
+
 TEST_F(ScenarioTest, ADeletedFolderOfAHundredFilesIsOneRemoval) {
   for (int i = 0; i < 100; ++i) WriteFileAt(a_->Local("/batch/file-" + std::to_string(i) + ".txt"), "n" + std::to_string(i));
   WriteFileAt(a_->Local("/stays.txt"), "stays");

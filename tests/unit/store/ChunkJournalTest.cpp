@@ -127,6 +127,16 @@ TEST_P(ChunkJournalRecordTest, KeepsCompleteRowsAndReplacesTheOthers) {
 INSTANTIATE_TEST_SUITE_P(ChunkJournalRows, ChunkJournalRecordTest, testing::ValuesIn(kRecordedRows),
                          [](const testing::TestParamInfo<RecordedRow>& info) { return info.param.name; });
 
+// A chunk the service dropped and stored again has a new storage key; the
+// one a listing gives now replaces the recorded one, the block lists stay.
+TEST_F(ChunkJournalTest, TheServicesCurrentStorageKeyReplacesAnOlderOne) {
+  Record(Chunk(kKey1, 4096, "S1", "11,", "AB,"));
+  ASSERT_EQ(journal_.AddFileChunk(FileOf({Chunk(kKey1, 4096, "S2", "", "")})), 1);
+  EXPECT_EQ(Row(kKey1), "4096 S2 11, AB,");
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_TRUE(IsClosed());
+}
+
 TEST_F(ChunkJournalTest, FoldersAndEmptyFilesWriteNothing) {
   CFileInfo folder("/docs", 1, 0);
   EXPECT_EQ(journal_.AddFileChunk(folder), 1);
