@@ -166,9 +166,10 @@ void CWork::ReportRemoval(const CLocalRemoval& removal, std::string& parentFolde
     syncOk_ = 0;
     return;
   }
-  // The rows below a removed folder go with the next pass's listing; that
-  // pass follows at once, so no stale row outlives the run.
-  if (row.active.dir != 0) resync_ = 1;
+  // The service removed the folder's content with it; its rows go now. Left
+  // for the next listing, they outlived a listing that came back empty (the
+  // user folder emptied) and were reported, and asked about, once more.
+  if (row.active.dir != 0) fileJournal_->RemoveAll(row.serverPath + "/");
 }
 
 // ---------------------------------------------------------------------------

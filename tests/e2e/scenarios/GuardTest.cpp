@@ -63,6 +63,22 @@ TEST_F(GuardTest, AnUnmountedFolderRemovesNothingAndComesBackAsItWas) {
   ExpectAgreement();
 }
 
+// The user empties the folder on purpose and agrees once: a folder goes as
+// one removal with its content, and nothing of it is asked about again
+// (the empty listing that follows leaves the journal as it is).
+TEST_F(GuardTest, AnEmptiedFolderIsAskedAboutOnceAndRemovedOnce) {
+  const std::size_t questions = QuestionsAsked();
+  const std::size_t from = LogSize();
+  for (const char* entry : {"/a.txt", "/docs", "/empty"}) fs::remove_all(a_->Local(entry));
+  Settle(*a_);
+  EXPECT_EQ(a_->Sync(), 2);
+  EXPECT_EQ(a_->Sync(), 2);
+  EXPECT_EQ(QuestionsAsked(), questions + 1);
+  EXPECT_EQ(a_->sink().Count(Question(4, 4)), 1u);
+  EXPECT_EQ(RequestsSince(from, "remove"), 3u);
+  EXPECT_TRUE(ServiceTree(*alice_, *service_).empty());
+}
+
 TEST_F(GuardTest, RemovingMoreThanAThousandEntriesNeedsConsent) {
   // "/few": the folder and 999 files, 1000 entries; "/many": 1001 entries.
   for (const auto& [folder, files] : {std::pair<std::string, int>{"/few", 999}, {"/many", 1000}}) {
