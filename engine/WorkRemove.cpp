@@ -166,9 +166,9 @@ void CWork::ReportRemoval(const CLocalRemoval& removal, std::string& parentFolde
     syncOk_ = 0;
     return;
   }
-  // The service removed the folder's content with it; its rows go now. Left
-  // for the next listing, they outlived a listing that came back empty (the
-  // user folder emptied) and were reported, and asked about, once more.
+  // The service removed the folder's content with it, so its rows go too: a
+  // listing that comes back empty (the user folder emptied) leaves the
+  // journal alone, and the next pass would report that content once more.
   if (row.active.dir != 0) fileJournal_->RemoveAll(row.serverPath + "/");
 }
 
