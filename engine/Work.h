@@ -43,6 +43,7 @@ class CAuth;
 class CChunkJournal;
 class CFileCache;
 class CFileJournal;
+struct CFileItem;
 class CFileSystemWatcher;
 class CHeartBeat;
 class CJournalSession;
@@ -161,7 +162,9 @@ class CWork {
   // Each row's decision looks its one local entry up instead.
   int ScanForDownload(const char* function);
   int CheckDelete();
-  int ServerDeleteFile(const std::string& path, const CFileInfo& recorded);
+  // Removes the local entry of a row pending removal, or sets it aside when it
+  // is neither of the row's versions (a local change the service never saw).
+  int ServerDeleteFile(const std::string& path, const CFileItem& row);
   int CheckNew(const CFileInfo& updated);
   int CheckUpdated(const CFileInfo& active, const CFileInfo& updated);
   int SetAside(const std::string& rel, const char* failureFormat);

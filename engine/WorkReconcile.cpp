@@ -123,7 +123,7 @@ int CWork::CheckDelete() {
     }
     if (item.updated.mtime >= 0) continue;
     std::string rel;
-    if (!LocalPath(item.updated.path, rel) || !ServerDeleteFile(rel, item.updated)) {
+    if (!LocalPath(item.updated.path, rel) || !ServerDeleteFile(rel, item)) {
       syncOk_ = 0;
       continue;
     }
@@ -138,13 +138,18 @@ int CWork::CheckDelete() {
   return 1;
 }
 
-int CWork::ServerDeleteFile(const std::string& path, const CFileInfo& recorded) {
+int CWork::ServerDeleteFile(const std::string& path, const CFileItem& row) {
   constexpr const char* kFunction = "CWork::ServerDeleteFile";
   CFileInfo local;
   if (!fileCache_->LookupLocal(path, local)) return 1;  // nothing to remove
-  CFileInfo asRecorded = recorded;
-  asRecorded.mtime = -recorded.mtime;  // a removal keeps the last version's time negated
-  if (LocalUnchanged(*fileCache_, asRecorded, local)) {
+  CFileInfo asRecorded = row.updated;
+  asRecorded.mtime = -row.updated.mtime;  // a removal keeps the last version's time negated
+  // A row whose new version was not yet recorded as applied may hold either
+  // version on disk: both are the service's, neither is a local change.
+  const bool unchanged = LocalUnchanged(*fileCache_, asRecorded, local) ||
+                         (!row.active.path.empty() && row.active.mtime > 0 &&
+                          LocalUnchanged(*fileCache_, row.active, local));
+  if (unchanged) {
     if (local.dir != 0 && FolderHoldsUserEntries(*fileCache_, path)) {
       // Entries the server never had (or conflict copies) are inside: the
       // folder stays and goes back to the server with them.

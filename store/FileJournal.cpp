@@ -393,8 +393,24 @@ int CFileJournal::MarkRemove(const std::string& key) {
     return 0;
   }
   if (item.onDisk != 1) {
-    if (_DelItem(lower)) return 1;
-    LogF(CLogger::kError, kFunction, "Fail to del item(key:%s)", lower.c_str());
+    // A row not yet applied may already be on disk: a pass cut short (a
+    // crash, a logout) can have brought its version in or kept its old one
+    // without recording it. Deleting the row would make that file read as
+    // a new local one, sent back to the service; it becomes (or stays) a
+    // removal instead, which the download phase applies.
+    if (item.updated.mtime < 0) return 1;
+    if (item.updated.mtime > 0) {
+      item.updated.mtime = -item.updated.mtime;
+    } else if (item.active.mtime > 0) {
+      item.updated = item.active;
+      item.updated.mtime = -item.active.mtime;
+    } else {
+      if (_DelItem(lower)) return 1;
+      LogF(CLogger::kError, kFunction, "Fail to del item(key:%s)", lower.c_str());
+      return 0;
+    }
+    if (_SetItem(lower, item)) return 1;
+    LogF(CLogger::kError, kFunction, "Fail to set item(key:%s)", lower.c_str());
     return 0;
   }
   if (item.active.mtime <= 0) return 1;  // nothing known to remove against

@@ -63,6 +63,10 @@ class CFileJournal {
   int RemoveActive(const std::string& key);
   int Modify(const CFileInfo& info);
   int OnDisk(const std::string& key);
+  // An in-sync row becomes a pending removal (its active version with the
+  // time negated); a row not on disk becomes one too (its updated version,
+  // else its active one, negated) and stays one. Only a row without any
+  // version to remove against is deleted.
   int MarkRemove(const std::string& key);
   int Remove(const std::string& key);
   int RemoveAll(const std::string& keyPrefix);

@@ -57,6 +57,39 @@ TEST_F(ScenarioTest, ContentThatComesBackAfterTheServiceDroppedItArrives) {
   EXPECT_EQ(ReadFile(b_->Local("/restored.txt")), "the first draft");
 }
 
+// A run cut short after its listing found a removal but before it applied
+// it (a crash or a logout during a long download) leaves the removal
+// pending; the next run applies it and never sends the file back.
+TEST_F(ScenarioTest, ARemovalFoundByARunCutShortIsStillAppliedByTheNext) {
+  WriteFileAt(a_->Local("/m.dat"), "deleted on a");
+  WriteFileAt(a_->Local("/large.bin"), TestBytes(12 * kMiB, 1));
+  SyncBoth();
+  fs::remove(a_->Local("/m.dat"));
+  WriteFileAt(a_->Local("/large.bin"), TestBytes(12 * kMiB, 2));
+  Settle(*a_);
+  EXPECT_EQ(a_->Sync(), 2);
+
+  constexpr uintptr_t kLogoutWindow = 7;
+  bool asked = false;
+  b_->sink().onSend = [&](const Notice& notice) {
+    if (!asked && notice.id == WM_SHOW_STATUS && notice.text.rfind(Local("更新文件: "), 0) == 0) {
+      asked = b_->work().Request(WM_WORK_LOGOUT, kLogoutWindow) == 1;
+    }
+  };
+  EXPECT_EQ(b_->Sync(), 0);
+  EXPECT_EQ(b_->sink().WaitForPost(kLogoutWindow, WM_WORK_LOGOUT_DONE), 0);
+  b_->sink().onSend = nullptr;
+  ASSERT_TRUE(asked);
+  ASSERT_TRUE(Exists(b_->Local("/m.dat")));  // the removal was found, not applied
+
+  ASSERT_EQ(b_->LogIn(), 1);
+  EXPECT_EQ(b_->sink().WaitForRunEnd(b_->sink().RunsStarted()), 2);
+  EXPECT_EQ(a_->Sync(), 2);
+  ExpectAgreement();
+  EXPECT_FALSE(Exists(a_->Local("/m.dat")));
+  EXPECT_FALSE(Exists(b_->Local("/m.dat")));
+}
+
 TEST_F(ScenarioTest, ADeletedFolderOfAHundredFilesIsOneRemoval) {
   for (int i = 0; i < 100; ++i) WriteFileAt(a_->Local("/batch/file-" + std::to_string(i) + ".txt"), "n" + std::to_string(i));
   WriteFileAt(a_->Local("/stays.txt"), "stays");

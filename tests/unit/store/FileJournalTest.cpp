@@ -129,6 +129,11 @@ void PendingUpdate(CFileJournal& j) {
   InSync(j);
   PendingDownload(j);
 }
+void PendingRemoval(CFileJournal& j) {
+  InSync(j);
+  j.MarkRemove("r/a.txt");
+}
+void PendingWithoutMtime(CFileJournal& j) { j.AddUpdated(File("R/A.txt", 20, 0, "k2")); }
 void Nothing(CFileJournal&) {}
 
 struct Transition {
@@ -172,8 +177,19 @@ const Transition kTransitions[] = {
      "Error item (key:r/a.txt)"},
     {"MarkRemoveOfInSyncNegatesMtime", InSync, [](CFileJournal& j) { return j.MarkRemove("R/A.txt"); }, 1,
      "r/a.txt", "0 A[R/A.txt 1500 10] U[R/A.txt -1500 10]", 1, 0, nullptr, nullptr},
-    {"MarkRemoveOfRowNotOnDiskDeletesIt", PendingDownload, [](CFileJournal& j) { return j.MarkRemove("r/a.txt"); },
-     1, "r/a.txt", "<no row>", 0, 0, nullptr, nullptr},
+    // A pass cut short may have brought the pending version in without
+    // recording it: the row must stay a removal, never become "no row" (the
+    // file would then read as a new local one and go back to the service).
+    {"MarkRemoveOfPendingDownloadRemovesItsVersion", PendingDownload,
+     [](CFileJournal& j) { return j.MarkRemove("r/a.txt"); }, 1, "r/a.txt", "0 A[ 0 0] U[R/A.txt -2500 20]", 1, 0,
+     nullptr, nullptr},
+    {"MarkRemoveOfPendingUpdateKeepsBothVersions", PendingUpdate,
+     [](CFileJournal& j) { return j.MarkRemove("r/a.txt"); }, 1, "r/a.txt",
+     "0 A[R/A.txt 1500 10] U[R/A.txt -2500 20]", 1, 0, nullptr, nullptr},
+    {"MarkRemoveOfPendingRemovalKeepsIt", PendingRemoval, [](CFileJournal& j) { return j.MarkRemove("r/a.txt"); },
+     1, "r/a.txt", "0 A[R/A.txt 1500 10] U[R/A.txt -1500 10]", 1, 0, nullptr, nullptr},
+    {"MarkRemoveOfPendingRowWithoutTimesDeletesIt", PendingWithoutMtime,
+     [](CFileJournal& j) { return j.MarkRemove("r/a.txt"); }, 1, "r/a.txt", "<no row>", 0, 0, nullptr, nullptr},
     {"MarkRemoveWithoutMtimeChangesNothing", InSyncWithoutMtime,
      [](CFileJournal& j) { return j.MarkRemove("r/a.txt"); }, 1, "r/a.txt", "1 A[R/A.txt 0 10] U[- - -]", 1, 0,
      nullptr, nullptr},
