@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -60,29 +61,64 @@ ChildProgram::~ChildProgram() {
   }
 }
 
-bool ChildProgram::Start(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment, bool withStderr) {
+bool ChildProgram::Spawn(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::string>& environment, posix_spawn_file_actions_t& actions) {
   output_.clear();
-  int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-  if (withStderr) posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());
   Arguments arguments(argv);
   Arguments environmentBlock(EnvironmentWith(environment));
   const int error = posix_spawn(&pid_, program.c_str(), &actions, nullptr, arguments.get(), environmentBlock.get());
   posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) pid_ = -1;
+  return error == 0;
+}
+
+bool ChildProgram::Start(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::string>& environment, bool withStderr) {
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+  if (withStderr) posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+  const bool started = Spawn(program, args, environment, actions);
   close(pipeEnds[1]);
-  if (error != 0) {
+  if (!started) {
     close(pipeEnds[0]);
-    pid_ = -1;
     return false;
   }
   readEnd_ = pipeEnds[0];
   return true;
+}
+
+bool ChildProgram::StartToFile(const std::string& program, const std::vector<std::string>& args,
+                               const std::vector<std::string>& environment, const std::string& outputPath) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  return Spawn(program, args, environment, actions);
+}
+
+bool ChildProgram::WaitFor(int timeoutMs, int& code) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (pid_ <= 0) {
+      code = -1;
+      return true;
+    }
+    int status = 0;
+    const pid_t ended = waitpid(pid_, &status, WNOHANG);
+    if (ended != 0) {
+      pid_ = -1;
+      code = ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 bool ChildProgram::ReadSome(int timeoutMs) {
@@ -134,8 +170,8 @@ int ServiceProcess::Admin(const std::vector<std::string>& args, std::string* out
   return RunProgram(VESSA_SERVICE_PROGRAM, all, output);
 }
 
-bool ServiceProcess::Start(const std::vector<std::string>& serveOptions) {
-  std::vector<std::string> args = {"--data", data_, "serve", "--port", "0"};
+bool ServiceProcess::Start(const std::vector<std::string>& serveOptions, int port) {
+  std::vector<std::string> args = {"--data", data_, "serve", "--port", std::to_string(port)};
   args.insert(args.end(), serveOptions.begin(), serveOptions.end());
   // Standard error stays the test's: the pipe is read only up to this line.
   if (!server_.Start(VESSA_SERVICE_PROGRAM, args, {}, false) || !server_.WaitForOutput("\n")) return false;
@@ -148,6 +184,11 @@ bool ServiceProcess::Start(const std::vector<std::string>& serveOptions) {
 
 void ServiceProcess::Stop() {
   server_.Signal(SIGTERM);
+  server_.Wait();
+}
+
+void ServiceProcess::Kill() {
+  server_.Signal(SIGKILL);
   server_.Wait();
 }
 
