@@ -35,7 +35,7 @@ bool FolderHoldsUserEntries(const CFileCache& cache, const std::string& rel) {
   for (const platform::FolderEntry& entry : entries) {
     const std::string& name = entry.name;
     if (name == kShareMarkerName || name == kFolderIconName) continue;
-    if (name.compare(0, std::char_traits<char>::length(kTempPrefix), kTempPrefix) == 0) continue;
+    if (IsTemporaryName(name)) continue;
     return true;
   }
   return false;

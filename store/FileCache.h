@@ -29,7 +29,14 @@ constexpr int64_t kMemoryThreshold = 67108864;  // files from 64 MiB on go throu
 constexpr int kScanDepthLimit = 32;             // folder levels below the root that are scanned
 constexpr const char* kShareMarkerName = ".vessashare";
 constexpr const char* kFolderIconName = "desktop.ini";
-constexpr const char* kTempPrefix = ".vessatmp-";  // skipped, and removed, by the scan
+constexpr const char* kTempPrefix = ".vessatmp-";
+
+// The hidden names of the temporary files this program writes: kTempPrefix,
+// eight random characters, "-" and eight hexadecimal digits that check them.
+// A user's own file that merely begins with the prefix fails the check, so
+// it is synchronised like any other and never removed as a leftover.
+std::string NewTemporaryName();
+bool IsTemporaryName(const std::string& name);
 
 class CFileCache {
  public:
@@ -67,8 +74,8 @@ class CFileCache {
 
   // ---- scan ----
   // Records every file and folder below the root, down to kScanDepthLimit
-  // levels, keyed by lower-case root-relative path. Markers, icon files and
-  // temporary files are skipped; a folder with a share marker gets its id as
+  // levels, keyed by lower-case root-relative path. Markers and icon files
+  // are skipped, this program's temporary files removed (IsTemporaryName); a folder with a share marker gets its id as
   // `dir` (a second folder with the same id loses its marker and icon file).
   // Fails when the root or a folder below it cannot be listed: a missing
   // folder content would look like local deletions.

@@ -203,7 +203,7 @@ void CFileCache::ScanFolder(const std::string& full, const FolderEntry& entry) {
 void CFileCache::ScanFile(const std::string& full, const FolderEntry& entry) {
   const std::string& name = entry.name;
   if (IsSkippedFileName(name)) {
-    if (name.compare(0, std::strlen(kTempPrefix), kTempPrefix) == 0) {
+    if (IsTemporaryName(name)) {
       // Left by a file rebuild that was cut short.
       LogF(CLogger::kInfo, "CFileCache::ScanPath", "Remove a temporary file: %s", full.c_str());
       fs_.RemoveFile(full);
@@ -217,8 +217,7 @@ void CFileCache::ScanFile(const std::string& full, const FolderEntry& entry) {
 }
 
 bool CFileCache::IsSkippedFileName(const std::string& name) {
-  return name == kFolderIconName || name == kShareMarkerName ||
-         name.compare(0, std::strlen(kTempPrefix), kTempPrefix) == 0;
+  return name == kFolderIconName || name == kShareMarkerName || IsTemporaryName(name);
 }
 
 int CFileCache::LookupLocal(const std::string& path, CFileInfo& info) {

@@ -3,17 +3,28 @@
 #include <cerrno>
 #include <random>
 
+#include "foundation/Util.h"
 #include "store/FileCache.h"
 
 namespace {
 
-std::string RandomSuffix() {
+constexpr std::size_t kRandomLength = 8;
+constexpr std::size_t kCheckLength = 8;
+
+std::string RandomPart() {
   static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937 engine{std::random_device{}()};
   std::uniform_int_distribution<int> pick(0, sizeof kDigits - 2);
-  std::string suffix(8, ' ');
-  for (char& c : suffix) c = kDigits[pick(engine)];
-  return suffix;
+  std::string part(kRandomLength, ' ');
+  for (char& c : part) c = kDigits[pick(engine)];
+  return part;
+}
+
+std::string CheckOf(const std::string& randomPart) {
+  const std::string text = "vessa temporary file " + randomPart;
+  std::string digest;
+  CUtil::Md5Hex(text.data(), text.size(), digest);
+  return digest.substr(0, kCheckLength);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -31,12 +42,26 @@ CReplacingFile::~CReplacingFile() {
   if (!committed_) Abandon();
 }
 
+std::string NewTemporaryName() {
+  const std::string randomPart = RandomPart();
+  return kTempPrefix + randomPart + "-" + CheckOf(randomPart);
+}
+
+bool IsTemporaryName(const std::string& name) {
+  const std::size_t prefix = std::char_traits<char>::length(kTempPrefix);
+  if (name.size() != prefix + kRandomLength + 1 + kCheckLength || name.compare(0, prefix, kTempPrefix) != 0 ||
+      name[prefix + kRandomLength] != '-') {
+    return false;
+  }
+  return name.compare(prefix + kRandomLength + 1, kCheckLength, CheckOf(name.substr(prefix, kRandomLength))) == 0;
+}
+
 int CReplacingFile::Open() {
   const std::string folder = FolderOf(target_);
-  const std::string prefix = (folder == "/" ? "" : folder) + "/" + kTempPrefix;
+  const std::string prefix = (folder == "/" ? "" : folder) + "/";
   int error = EEXIST;
   for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-    tempPath_ = prefix + RandomSuffix();
+    tempPath_ = prefix + NewTemporaryName();
     error = fs_.CreateExclusive(tempPath_, fd_);
   }
   if (error) tempPath_.clear();

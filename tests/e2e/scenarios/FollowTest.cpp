@@ -90,6 +90,18 @@ TEST_F(ScenarioTest, ARemovalFoundByARunCutShortIsStillAppliedByTheNext) {
   EXPECT_FALSE(Exists(b_->Local("/m.dat")));
 }
 
+// A file whose name merely begins like this program's temporary files is
+// the user's: kept, and synchronised like any other.
+TEST_F(ScenarioTest, AUsersFileNamedLikeATemporaryOneIsKeptAndSynchronised) {
+  WriteFileAt(a_->Local("/.vessatmp-notes.txt"), "mine");
+  WriteFileAt(a_->Local("/docs/.vessatmp-k3j4h5g6"), "mine too");
+  SyncBoth();
+  ExpectAgreement();
+  EXPECT_EQ(ReadFile(a_->Local("/.vessatmp-notes.txt")), "mine");
+  EXPECT_EQ(ReadFile(b_->Local("/.vessatmp-notes.txt")), "mine");
+  EXPECT_EQ(ReadFile(b_->Local("/docs/.vessatmp-k3j4h5g6")), "mine too");
+}
+
 TEST_F(ScenarioTest, ADeletedFolderOfAHundredFilesIsOneRemoval) {
   for (int i = 0; i < 100; ++i) WriteFileAt(a_->Local("/batch/file-" + std::to_string(i) + ".txt"), "n" + std::to_string(i));
   WriteFileAt(a_->Local("/stays.txt"), "stays");

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/unit/store/FileCacheFixture.h"
@@ -171,12 +172,13 @@ TEST_F(FileCacheTest, LookupOfOneEntryMatchesWhatTheScanRecords) {
   fs::create_directories(At(deep));
   const std::string deepest = deep.substr(0, deep.rfind('/'));
   ASSERT_EQ(cache.ScanRoot(), 1);
-  WriteFile(At("/Docs/.vessatmp-abc"), "half");  // after the scan, which removes such files
+  const std::string temporary = "/Docs/" + NewTemporaryName();
+  WriteFile(At(temporary), "half");  // after the scan, which removes such files
 
   const char* paths[] = {"/a.txt", "/Docs", "/Docs/B.bin", "/Docs/sub", "/share", "/share/.vessashare",
-                         "/share/desktop.ini", "/Docs/.vessatmp-abc", "/out", "/out/secret.txt", "/alias.txt",
-                         "/missing"};
+                         "/share/desktop.ini", "/out", "/out/secret.txt", "/alias.txt", "/missing"};
   std::vector<std::string> all(std::begin(paths), std::end(paths));
+  all.push_back(temporary);
   all.push_back(deepest);
   all.push_back(deep);
   for (const std::string& path : all) {
@@ -197,14 +199,33 @@ TEST_F(FileCacheTest, LookupOfOneEntryMatchesWhatTheScanRecords) {
   EXPECT_EQ(share.dir, 77);
 }
 
-TEST_F(FileCacheTest, ScanRemovesLeftoverTemporaryFiles) {
+// Only names this program made are its leftovers: a user's file that merely
+// begins like one is synchronised and kept.
+TEST_F(FileCacheTest, ScanRemovesOnlyTheTemporaryFilesThisProgramMade) {
   fs::create_directory(At("/docs"));
-  WriteFile(At("/docs/.vessatmp-k3j4h5g6"), "half a download");
+  const std::string leftover = NewTemporaryName();
+  ASSERT_TRUE(IsTemporaryName(leftover));
+  WriteFile(At("/docs/" + leftover), "half a download");
   WriteFile(At("/docs/kept.txt"), "k");
+  const std::vector<std::string> usersOwn = {".vessatmp-notes.txt", ".vessatmp-k3j4h5g6",
+                                             leftover.substr(0, leftover.size() - 1) + (leftover.back() == '0' ? '1' : '0'),
+                                             leftover + ".txt", ".vessatmp-"};
+  for (const std::string& name : usersOwn) {
+    EXPECT_FALSE(IsTemporaryName(name)) << name;
+    WriteFile(At("/docs/" + name), "the user's");
+  }
 
   ASSERT_EQ(cache.ScanRoot(), 1);
-  EXPECT_EQ(ScannedPaths(cache), (std::vector<std::string>{"/docs", "/docs/kept.txt"}));
-  EXPECT_EQ(FolderNames(At("/docs")), (std::vector<std::string>{"kept.txt"}));
+  std::vector<std::string> kept = {"kept.txt"};
+  kept.insert(kept.end(), usersOwn.begin(), usersOwn.end());
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(FolderNames(At("/docs")), kept);
+  std::vector<std::string> scanned = {"/docs"};
+  for (const std::string& name : kept) scanned.push_back("/docs/" + name);
+  std::vector<std::string> found = ScannedPaths(cache);
+  std::sort(scanned.begin(), scanned.end());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, scanned);
 }
 
 TEST_F(FileCacheTest, ScanFailsWhenAFolderCannotBeListed) {
