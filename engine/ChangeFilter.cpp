@@ -1,5 +1,7 @@
 #include "engine/ChangeFilter.h"
 
+#include "store/FileCache.h"
+
 namespace {
 
 constexpr int kRenamedFrom = 4;
@@ -10,6 +12,14 @@ constexpr int kRenamedTo = 5;
 CChangeFilter::Step CChangeFilter::OnChange(int action, const std::string& path,
                                             const std::function<bool()>& idle) {
   Step step;
+  const std::size_t slash = path.find_last_of("/\\");
+  if (IsTemporaryName(slash == std::string::npos ? path : path.substr(slash + 1))) {
+    // The engine's own file under construction: its end shows as the change
+    // of the file it becomes, and a write that failed must not repeat the
+    // pass that made it (for ever, when it fails every time).
+    lastAction_ = 0;
+    return step;
+  }
   if (!idle()) {
     step.kind = Step::kResync;
   } else if (action == kRenamedTo && lastAction_ == kRenamedFrom) {

@@ -2,8 +2,8 @@
 // What one change reported by the folder watcher asks of the worker. While
 // the worker is idle a change asks for a run, and the two halves of a rename
 // (old name, then new name) become one rename request; while a run is in
-// progress a change only marks that the run must repeat its pass. Used by the
-// watcher thread only.
+// progress a change only marks that the run must repeat its pass. Changes of
+// the engine's own temporary files ask nothing. Used by the watcher thread only.
 #include <functional>
 #include <string>
 

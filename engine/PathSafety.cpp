@@ -34,3 +34,18 @@ bool IsSafeRelativePath(const std::string& path) {
 bool IsSafeServerPath(const std::string& path) {
   return !path.empty() && !IsSeparator(path[0]) && ComponentsAreSafe(path, 0);
 }
+
+const char* UnsafePathReason(const std::string& path) {
+  for (const char c : path) {
+    if (IsControl(c)) return "its name holds a control character";
+  }
+  return "its path leaves the user folder";
+}
+
+std::string PrintablePath(const std::string& path) {
+  std::string printable = path;
+  for (char& c : printable) {
+    if (IsControl(c)) c = '?';
+  }
+  return printable;
+}

@@ -14,3 +14,10 @@ bool IsSafeRelativePath(const std::string& path);
 // A server path below a tree ("R/docs/a.txt", "77/x.txt"): the same rules
 // for every component, and no leading "/".
 bool IsSafeServerPath(const std::string& path);
+
+// Why a path failed the checks above, for the log: "its name holds a control
+// character" or "its path leaves the user folder".
+const char* UnsafePathReason(const std::string& path);
+
+// The path as a log line may show it: control bytes written as "?".
+std::string PrintablePath(const std::string& path);

@@ -150,6 +150,7 @@ class CWork {
   // Refuses (logged, sync-OK cleared) a listed entry whose path could lead
   // outside the user folder.
   bool AcceptServerEntry(const CFileInfo& file);
+  void NoteDroppedEntries(const char* function);
 
   // ---- download phase: decisions (WorkReconcile.cpp) ----
   int Download();

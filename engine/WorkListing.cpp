@@ -20,10 +20,19 @@ constexpr const char* kUserLogout = "User request logout";
 
 bool CWork::AcceptServerEntry(const CFileInfo& file) {
   if (IsSafeServerPath(file.path)) return true;
-  LogF(CLogger::kError, "CWork::AcceptServerEntry", "Refuse server entry {%s}: its path leaves the user folder",
-       file.path.c_str());
+  LogF(CLogger::kError, "CWork::AcceptServerEntry", "Refuse server entry {%s}: %s", PrintablePath(file.path).c_str(),
+       UnsafePathReason(file.path));
   syncOk_ = 0;
   return false;
+}
+
+// Entries the listing named in a way that cannot be read are left out; the
+// run cannot count as finished without them.
+void CWork::NoteDroppedEntries(const char* function) {
+  const int dropped = back_->DroppedEntries();
+  if (dropped == 0) return;
+  LogF(CLogger::kError, function, "%d entries of the server listing cannot be read: left out", dropped);
+  syncOk_ = 0;
 }
 
 int CWork::GetAll() {
@@ -34,6 +43,7 @@ int CWork::GetAll() {
     LogText(CLogger::kError, kFunction, "Fail to download the list of all files from Server");
     return 0;
   }
+  NoteDroppedEntries(kFunction);
   for (const CFileInfo& file : files) {
     LogF(CLogger::kInfo, kFunction, "Server FS: %s(%d, %lld)", file.path.c_str(), file.dir,
          static_cast<long long>(file.size));
@@ -126,6 +136,7 @@ int CWork::GetServerList() {
     return 0;
   }
   LogF(CLogger::kInfo, kFunction, "get server files counts: %d", static_cast<int>(listing.size()));
+  NoteDroppedEntries(kFunction);
   if (cancel_) {
     LogText(CLogger::kInfo, kFunction, kUserLogout);
     return 0;

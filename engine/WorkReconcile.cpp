@@ -48,8 +48,8 @@ int CWork::LocalPath(const std::string& serverPath, std::string& rel) const {
     return 0;
   }
   if (!IsSafeRelativePath(rel)) {
-    LogF(CLogger::kError, "CWork::LocalPath", "Refuse server path {%s}: it leaves the user folder",
-         serverPath.c_str());
+    LogF(CLogger::kError, "CWork::LocalPath", "Refuse server path {%s}: %s", PrintablePath(serverPath).c_str(),
+         UnsafePathReason(rel));
     return 0;
   }
   return 1;

@@ -47,6 +47,21 @@ bool ReadNumber(pugi::xml_node node, const char* name, T& value, const char* fun
   return false;
 }
 
+// A file's size must be one its chunks can hold: every chunk but the last
+// is whole, and an empty file has no chunk (or one empty chunk). Anything
+// else could never be downloaded as listed.
+bool SizeFitsChunks(const CFileInfo& info, const char* function) {
+  const std::size_t chunks = info.chunks.size();
+  bool fits = info.size >= 0;
+  if (fits && info.size == 0) fits = chunks <= 1;
+  if (fits && info.size > 0) fits = (static_cast<uint64_t>(info.size) + kChunkSize - 1) / kChunkSize == chunks;
+  if (!fits) {
+    LogF(CLogger::kError, function, "Invalid size {%lld} of {%s}: it does not fit its %zu chunks",
+         static_cast<long long>(info.size), info.path.c_str(), chunks);
+  }
+  return fits;
+}
+
 template <typename T>
 bool ReadNumberText(pugi::xml_node node, T& value, const char* function) {
   const char* text = node.child_value();
@@ -177,7 +192,12 @@ int CBack::GetList(const std::string& folder, std::string& result, FileMap& file
 }
 
 bool CBack::ReadEntryHead(pugi::xml_node entry, CFileInfo& info, const char* function) {
-  info.path = ReceivedPath(entry.attribute("file_name").value());
+  const char* name = entry.attribute("file_name").value();
+  info.path = ReceivedPath(name);
+  if (info.path.empty() && *name) {
+    ++dropped_;
+    LogF(CLogger::kError, function, "Drop a server entry whose name cannot be read {%.64s...}", name);
+  }
   return ReadNumber(entry, "modify_time", info.mtime, function);
 }
 
@@ -193,7 +213,10 @@ bool CBack::ReadFolderAttributes(pugi::xml_node entry, CFileInfo& info, const ch
 bool CBack::ReadChunk(pugi::xml_node node, CChunkInfo& chunk, const char* function) {
   chunk.key = node.attribute("MD5").value();
   chunk.storageId = node.attribute("storage_key").value();
-  return ReadNumber(node, "chunk_size", chunk.size, function);
+  if (!ReadNumber(node, "chunk_size", chunk.size, function)) return false;
+  if (chunk.size >= 0 && static_cast<uint32_t>(chunk.size) <= kChunkSize) return true;
+  LogF(CLogger::kError, function, "Invalid chunk size {%d} of chunk {%s}", chunk.size, chunk.key.c_str());
+  return false;
 }
 
 int CBack::ParseOmDownloadAll(pugi::xml_node body, std::string& /*result*/, std::vector<CFileInfo>& files) {
@@ -207,6 +230,7 @@ int CBack::ParseOmDownloadAll(pugi::xml_node body, std::string& /*result*/, std:
   if (!PareseOmElementValue(container, "files", nullptr, nullptr)) return Fail(fn, "Fail to get a element"), 0;
 
   files.clear();
+  dropped_ = 0;
   for (pugi::xml_node entry : container.children()) {
     if (!PareseOmElementValue(entry, "file", nullptr, nullptr)) return Fail(fn, "Fail to get a node"), 0;
     CFileInfo info;
@@ -233,6 +257,7 @@ int CBack::ParseOmDownloadAll(pugi::xml_node body, std::string& /*result*/, std:
         info.chunks.push_back(std::move(chunk));
       }
       info.BuildChunkList();
+      if (!SizeFitsChunks(info, fn)) return 0;
     } else if (dir == "yes") {
       if (!ReadFolderAttributes(entry, info, fn)) return 0;
     }
@@ -258,7 +283,7 @@ int CBack::ParseOmDownload(pugi::xml_node body, std::string& /*result*/, CFileIn
     file.chunks.push_back(std::move(chunk));
   }
   file.BuildChunkList();
-  return 1;
+  return SizeFitsChunks(file, fn) ? 1 : 0;
 }
 
 int CBack::ParseOmGetList(pugi::xml_node body, std::string& /*result*/, FileMap& files) {
@@ -266,6 +291,7 @@ int CBack::ParseOmGetList(pugi::xml_node body, std::string& /*result*/, FileMap&
   if (!body) return Fail(fn, "Fail to get a body node"), 0;
   std::string text;
   pugi::xml_node element;
+  dropped_ = 0;
   if (!PareseOmElementValue(body, "file_list_rsp", &text, &element)) return Fail(fn, "Fail to get a element"), 0;
   int64_t announced = 0;
   if (!ReadNumber(element, "compress", announced, fn)) return 0;
@@ -331,7 +357,7 @@ bool CBack::ReadListFile(pugi::xml_node entry, CFileInfo& info, const char* func
          info.chunkCount, info.path.c_str());
     return false;
   }
-  return true;
+  return SizeFitsChunks(info, function);
 }
 
 // ---------------------------------------------------------------------------

@@ -51,6 +51,9 @@ class CBack : public CSoapFrame {
   // The tree under `folder`, plain or compressed; keys already present keep
   // their entries. The map is not emptied.
   int GetList(const std::string& folder, std::string& result, FileMap& files);
+  // Entries the last listing named in a way that cannot be read (a name the
+  // character-reference decoder refuses): left out, and counted here.
+  int DroppedEntries() const { return dropped_; }
 
   // ---- file changes ----
   // Announces `file` (with the server's previous version, or none for a new
@@ -78,10 +81,14 @@ class CBack : public CSoapFrame {
   int ParseOmRemove(pugi::xml_node body, std::string& result);
 
  private:
+  // False when a number cannot be read; a name that cannot be read leaves
+  // the path empty (counted in dropped_ unless the service sent none).
   bool ReadEntryHead(pugi::xml_node entry, CFileInfo& info, const char* function);
   bool ReadFolderAttributes(pugi::xml_node entry, CFileInfo& info, const char* function);
   bool ReadChunk(pugi::xml_node node, CChunkInfo& chunk, const char* function);
   int ParseListEntries(pugi::xml_node container, FileMap& files, const char* function);
   bool ReadListFile(pugi::xml_node entry, CFileInfo& info, const char* function);
   int ParseBodyName(pugi::xml_node body, const char* name, const char* function);
+
+  int dropped_ = 0;
 };

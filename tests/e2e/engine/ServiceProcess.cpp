@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,9 +111,11 @@ bool ChildProgram::WaitFor(int timeoutMs, int& code) {
       return true;
     }
     int status = 0;
-    const pid_t ended = waitpid(pid_, &status, WNOHANG);
+    rusage usage{};
+    const pid_t ended = wait4(pid_, &status, WNOHANG, &usage);
     if (ended != 0) {
       pid_ = -1;
+      peakRssKiB_ = usage.ru_maxrss;
       code = ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       return true;
     }
@@ -156,8 +159,10 @@ int ChildProgram::Wait() {
   }
   if (pid_ <= 0) return -1;
   int status = 0;
-  const pid_t ended = waitpid(pid_, &status, 0);
+  rusage usage{};
+  const pid_t ended = wait4(pid_, &status, 0, &usage);
   pid_ = -1;
+  peakRssKiB_ = usage.ru_maxrss;
   if (ended <= 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

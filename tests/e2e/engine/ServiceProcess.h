@@ -41,6 +41,8 @@ class ChildProgram {
   // the output is read first.
   int Wait();
   const std::string& Output() const { return output_; }
+  // The largest resident size it reached, in KiB, once it has been waited for.
+  long PeakRssKiB() const { return peakRssKiB_; }
 
  private:
   bool ReadSome(int timeoutMs);
@@ -50,6 +52,7 @@ class ChildProgram {
   pid_t pid_ = -1;
   int readEnd_ = -1;
   std::string output_;
+  long peakRssKiB_ = 0;
 };
 
 class ServiceProcess {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "store/FileCache.h"
+
 namespace {
 
 using Kind = CChangeFilter::Step::Kind;
@@ -22,6 +24,8 @@ struct Sequence {
   const char* name;
   std::vector<Change> changes;
 };
+
+const std::string kTemporary = "docs/" + NewTemporaryName();
 
 const Sequence kSequences[] = {
     {"idle change asks for a run", {{1, "a.txt", {true, true}, Kind::kSync}}},
@@ -41,6 +45,13 @@ const Sequence kSequences[] = {
       {5, "b", {true}, Kind::kRename, "a|b"},
       {4, "c", {true}, Kind::kNothing},
       {5, "d", {true}, Kind::kRename, "c|d"}}},
+    // A download that fails every time must not repeat its pass for ever.
+    {"the engine's temporary file asks nothing",
+     {{1, kTemporary, {}, Kind::kNothing}, {3, kTemporary, {}, Kind::kNothing}, {2, kTemporary, {}, Kind::kNothing}}},
+    {"a temporary file moved into place is a change of its target, not a rename",
+     {{4, kTemporary, {}, Kind::kNothing}, {5, "docs/a.txt", {true, true}, Kind::kSync}}},
+    {"a user's file that merely begins like a temporary one is a change",
+     {{1, "docs/.vessatmp-notes", {true, true}, Kind::kSync}}},
 };
 
 TEST(ChangeFilterTest, TurnsWatcherChangesIntoRequests) {
