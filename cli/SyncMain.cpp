@@ -101,7 +101,12 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& problem)
   return true;
 }
 
-void PrintLine(const std::string& line) {
+// One notice, one line: a control character of a file name (a line feed)
+// is printed as "?".
+void PrintLine(std::string line) {
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
   static std::mutex mutex;
   std::lock_guard<std::mutex> lock(mutex);
   std::fprintf(stdout, "%s\n", line.c_str());

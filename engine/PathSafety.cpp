@@ -49,3 +49,16 @@ std::string PrintablePath(const std::string& path) {
   }
   return printable;
 }
+
+const NameProblem* ServerNameProblem(const std::string& serverPath) {
+  static constexpr std::size_t kLongestServerPath = 2048;
+  static const NameProblem kBackslash{"its name holds a backslash", "名称中含有反斜杠“\\”"};
+  static const NameProblem kControl{"its name holds a control character", "名称中含有控制字符（如换行）"};
+  static const NameProblem kLong{"its path is longer than 2048 bytes", "路径长度超过 2048 字节"};
+  for (const char c : serverPath) {
+    if (IsControl(c)) return &kControl;
+  }
+  if (serverPath.find('\\') != std::string::npos) return &kBackslash;
+  if (serverPath.size() > kLongestServerPath) return &kLong;
+  return nullptr;
+}

@@ -21,3 +21,12 @@ const char* UnsafePathReason(const std::string& path);
 
 // The path as a log line may show it: control bytes written as "?".
 std::string PrintablePath(const std::string& path);
+
+// Why the service cannot store an entry under `serverPath` (a backslash or a
+// control byte in it, or more than 2048 bytes), or null when nothing in the
+// name stands against it: `log` in English, `shown` for the user (UTF-8).
+struct NameProblem {
+  const char* log;
+  const char* shown;
+};
+const NameProblem* ServerNameProblem(const std::string& serverPath);

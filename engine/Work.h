@@ -28,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -206,6 +207,13 @@ class CWork {
   bool SendChunkBytes(CUploadFile& upload, CChunkInfo& chunk, const CChunkBuffer& bytes);
   void FinishUpload(CUploadFile& upload, CUploadWalk& walk);
   void MoveConflictAside(CUploadFile& upload);
+  // An upload the service refused: one refused for the entry's name leaves
+  // that entry out of the pass; any other refusal fails the run.
+  void UploadRefused(const CUploadFile& upload);
+  // Leaves an entry out of this pass: logged, status 4, and named to the user
+  // once per login. A run whose only gaps are such entries ends "synced
+  // except N entries"; the next runs try them again.
+  void LeaveOut(const std::string& rel, const char* logReason, const char* shownReason);
   void FolderFinished(const std::string& rel, CUploadWalk& walk);
   void FileFinished(const std::string& rel, CUploadWalk& walk);
 
@@ -257,6 +265,8 @@ class CWork {
   std::atomic<int> syncQueued_{0};    // the watcher's WM_WORK_SYNC waits in the queue
   std::string lastRemovals_;          // worker only: the removals the last pass saw
   std::string declinedRemovals_;      // worker only: the removals the user refused, until the next login
+  std::map<std::string, std::string> leftOut_;  // worker only: this pass's entries left out, and why
+  std::set<std::string> namedLeftOut_;          // worker only: entries named to the user since the login
   bool downloadScanned_ = false;      // worker only: the download phase has scanned the folder
 
   mutable std::mutex stateMutex_;  // the strings and lists below

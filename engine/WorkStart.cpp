@@ -290,14 +290,22 @@ int CWork::CheckSync() {
 }
 
 void CWork::EndOfRun(size_t finishedBefore) {
-  if (heartBeat_) heartBeat_->SetSyncOk(syncOk_);
+  // Entries left out are tried again: the heartbeat keeps asking for runs.
+  if (heartBeat_) heartBeat_->SetSyncOk(syncOk_ == 1 && leftOut_.empty() ? 1 : 0);
   const std::string user = GetUser();
   if (syncOk_ == 1) {
     if (!fileCache_->CleanCache()) LogText(CLogger::kWarn, "CWork::CheckSync", "Fail to clean local cache");
     syncEnabled_ = 1;
-    Message("Sync finished");
-    Status(LocalText("同步完成"));
-    Tray(2, user);
+    if (leftOut_.empty()) {
+      Message("Sync finished");
+      Status(LocalText("同步完成"));
+      Tray(2, user);
+    } else {
+      const std::string except = StrFormat(LocalText("已同步，%zu 个项目除外").c_str(), leftOut_.size());
+      Message(StrFormat("Sync finished except %zu entries", leftOut_.size()));
+      Status(except);
+      Tray(2, user + " - " + except);
+    }
     std::string last;
     const std::size_t count = FinishedCount();
     if (count > finishedBefore && GetFinished(count - 1, last)) {
@@ -317,6 +325,7 @@ void CWork::EndOfRun(size_t finishedBefore) {
 
 int CWork::Sync() {
   constexpr const char* kFunction = "CWork::Sync";
+  leftOut_.clear();
   LogText(CLogger::kInfo, kFunction, "----------------------- sync start---------------------------");
   if (firstSync_) {
     LogText(CLogger::kInfo, kFunction, "---- download all ----");
@@ -347,6 +356,7 @@ int CWork::Logout() {
     std::lock_guard<std::mutex> lock(stateMutex_);
     finished_.clear();
   }
+  namedLeftOut_.clear();
   cancel_ = 0;
   Tray(0, kLoggedOutTip);
   Status(kLoggedOutTip);

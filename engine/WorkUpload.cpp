@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 #include "engine/ChunkPrefetch.h"
+#include "engine/PathSafety.h"
 #include "engine/Work.h"
 #include "engine/WorkInternal.h"
 #include "foundation/Format.h"
@@ -105,6 +107,9 @@ bool CWork::CheckLocalAdd(CJournalSession& session) {
     LogText(CLogger::kError, kAddFunction, "Fail to scan local file system");
     syncOk_ = 0;
     return true;
+  }
+  for (const std::string& folder : fileCache_->TooDeepFolders()) {
+    LeaveOut(folder, "its content lies deeper than 32 folder levels", "文件夹层次超过 32 层，其中的内容未同步");
   }
   const auto stopped = [this] {
     if (!cancel_) return false;
@@ -254,11 +259,17 @@ void CWork::UploadFolder(CUploadFile& upload, CUploadWalk& walk) {
   folder.mtime = upload.file.mtime;
   std::string ack;
   CChunkInfo none;
-  if (!back_->Upload(folder, nullptr, ack, none) || ack != kAllChunkExist) {
+  const bool answered = back_->Upload(folder, nullptr, ack, none);
+  if (!answered || ack != kAllChunkExist) {
     // Any other step is not one a folder can take: it is not recorded, and
     // the next pass announces it again.
-    LogF(CLogger::kError, kAddFunction, "Fail to upload a folder {%s}: %s", upload.rel.c_str(), ack.c_str());
-    syncOk_ = 0;
+    LogF(CLogger::kError, kAddFunction, "Fail to upload a folder {%s}: %s", PrintablePath(upload.rel).c_str(),
+         ack.c_str());
+    if (answered) {
+      syncOk_ = 0;
+    } else {
+      UploadRefused(upload);
+    }
     return;
   }
   if (!fileJournal_->AddActive(folder)) {
@@ -289,8 +300,8 @@ bool CWork::UploadFile(CUploadFile& upload, CUploadWalk& walk) {
   std::string ack;
   CChunkInfo chunk;
   if (!back_->Upload(file, wasFile ? &upload.journal : nullptr, ack, chunk)) {
-    LogText(CLogger::kError, kAddFunction, "Fail to upload a file");
-    syncOk_ = 0;
+    LogF(CLogger::kError, kAddFunction, "Fail to upload a file {%s}", PrintablePath(upload.rel).c_str());
+    UploadRefused(upload);
     return true;
   }
   if (!chunkJournal_->AddFileChunk(file)) {
@@ -511,6 +522,34 @@ void CWork::MoveConflictAside(CUploadFile& upload) {
     syncOk_ = 0;
   }
   resync_ = 1;
+}
+
+// ---------------------------------------------------------------------------
+// Entries left out
+
+void CWork::UploadRefused(const CUploadFile& upload) {
+  const NameProblem* problem = ServerNameProblem(upload.serverPath);
+  if (!problem || back_->GetReason() != "9") {
+    syncOk_ = 0;
+    return;
+  }
+  back_->ClearLastReason();  // dealt with: not the reason of a failed run
+  LeaveOut(upload.rel, problem->log, problem->shown);
+}
+
+void CWork::LeaveOut(const std::string& rel, const char* logReason, const char* shownReason) {
+  const std::string shown = PrintablePath(rel);
+  LogF(CLogger::kWarn, "CWork::LeaveOut", "Leave {%s} out of the synchronisation: %s", shown.c_str(), logReason);
+  // A folder left out covers what it holds: the user is told of the folder.
+  const auto above = leftOut_.upper_bound(rel);
+  if (above != leftOut_.begin() && IsAtOrBelow(std::prev(above)->first, rel)) return;
+  leftOut_[rel] = shownReason;
+  fileCache_->SetPathLeftOut(rel);
+  const std::string parent = ParentFolder(rel);
+  if (!parent.empty()) fileCache_->SetStatusUpTo(parent, 3, "");  // nothing else of theirs waits for it
+  if (!namedLeftOut_.insert(rel).second) return;
+  Balloon(StrFormat("%s%s（%s）", LocalText("无法同步: ").c_str(), shown.c_str(), LocalText(shownReason).c_str()),
+          GetUser());
 }
 
 // ---------------------------------------------------------------------------

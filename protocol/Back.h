@@ -34,6 +34,11 @@ class CBack : public CSoapFrame {
   // ClearReason and is not overwritten by a call that got no answer.
   std::string GetLastReason() const { return lastReason_; }
   void ClearReason() { reason_.clear(); }
+  // Forgets the last reason too, once the caller has dealt with it.
+  void ClearLastReason() {
+    reason_.clear();
+    lastReason_.clear();
+  }
 
   // ---- account ----
   // `text` receives the head's result, then the value: test the return value.

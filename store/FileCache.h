@@ -18,6 +18,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "store/FileInfo.h"
@@ -80,6 +81,9 @@ class CFileCache {
   // Fails when the root or a folder below it cannot be listed: a missing
   // folder content would look like local deletions.
   int ScanRoot();
+  // Root-relative folders whose content the last scan left out because they
+  // lie kScanDepthLimit levels down (only folders that hold something).
+  const std::vector<std::string>& TooDeepFolders() const { return tooDeep_; }
   int FindLocal(const std::string& path, CFileInfo& info) const;
   int FirstLocal(CFileInfo& info);  // ascending key order; 0 at the end
   int NextLocal(CFileInfo& info);
@@ -142,6 +146,8 @@ class CFileCache {
   // Sets the path's fields that are not -1; on a new path also gives the
   // former path's folder status 3 and marks the folders above the path.
   int SetStatusRecord(const std::string& path, int32_t status, int32_t total, int32_t done);
+  // kStatusLeftOut for the path alone.
+  int SetPathLeftOut(const std::string& path);
 
  private:
   int ScanPath(const std::string& folder, int depth);
@@ -170,5 +176,6 @@ class CFileCache {
   std::string lastStatusPath_;
   std::map<std::string, std::string> scannedShares_;
   std::set<std::string> reportedLinks_;  // links already logged, each once
+  std::vector<std::string> tooDeep_;
   ErrorPrompt prompt_;
 };

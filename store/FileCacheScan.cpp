@@ -127,6 +127,7 @@ int CFileCache::ScanRoot() {
   localMap_.clear();
   localCursor_ = localMap_.cend();
   scannedShares_.clear();
+  tooDeep_.clear();
   if (!IsFolderOrLinkToOne(status, root_)) {
     LogF(CLogger::kError, "CFileCache::ScanRoot", "Fail to open root path \"%s\"", root_.c_str());
     return 0;
@@ -146,6 +147,8 @@ int CFileCache::ScanRoot() {
 int CFileCache::ScanPath(const std::string& folder, int depth) {
   if (++depth > kScanDepthLimit) {
     LogText(CLogger::kError, "CFileCache::ScanPath", "Deepth fo dirctory is too large");
+    std::vector<FolderEntry> entries;
+    if (fs_.ListFolder(folder, entries) == 0 && !entries.empty()) tooDeep_.push_back(folder.substr(root_.size()));
     return 1;
   }
   std::vector<FolderEntry> entries;

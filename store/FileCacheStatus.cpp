@@ -67,3 +67,9 @@ int CFileCache::SetStatusRecord(const std::string& path, int32_t status, int32_t
   MarkUpward(full, status, "");
   return updated;
 }
+
+int CFileCache::SetPathLeftOut(const std::string& path) {
+  const std::string full = StatusPath(path);
+  if (full.empty()) return 0;
+  return statusMemory_.Update(full, kStatusLeftOut, -1, -1);
+}

@@ -6,8 +6,10 @@
 //   offset 4 + 272 * i  entry i: int32 status, char path[260] (absolute,
 //                       lower case, "/" separators, NUL-terminated),
 //                       int32 progress total, int32 progress done
-// Only the client writes; it fills an entry before it counts it, so a reader
-// never sees a counted entry half-written.
+// Status 1: changed locally, 2: being transferred, 3: in step with the
+// server, 4: left out (the service refuses its name, or it lies too deep),
+// retried by every run. Only the client writes; it fills an entry before it
+// counts it, so a reader never sees a counted entry half-written.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +29,7 @@ static_assert(sizeof(SharedStatusEntry) == 272, "the block's entry layout");
 constexpr std::size_t kStatusBlockSize = 16777216;
 constexpr int32_t kStatusMaxEntries = (kStatusBlockSize - 4) / sizeof(SharedStatusEntry);  // 61680
 constexpr std::size_t kStatusMaxPath = 259;
+constexpr int32_t kStatusLeftOut = 4;
 
 // "/SHARENAME-" + the user id.
 std::string DefaultStatusBlockName();

@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "foundation/Util.h"
+#include "store/FileJournal.h"
+#include "tests/e2e/engine/TreeState.h"
 #include "tests/e2e/engine/EngineFixture.h"
 
 namespace {
@@ -93,6 +95,54 @@ TEST_F(SyncProgramTest, RemovingEverythingIsDeclinedUnlessYesIsGiven) {
   EXPECT_EQ(RunSync(Args("alice", {"--once", "--yes"}), "alice-pw", output), 0) << output;
   EXPECT_NE(output.find(question + " -> OK\n"), std::string::npos) << output;
   EXPECT_TRUE(alice.List().empty());
+}
+
+// Names the service cannot store keep being tried, but each is named to the
+// user once, and the run reads "synced except N entries" instead of failing.
+TEST_F(SyncProgramTest, EntriesTheServiceRefusesAreNamedOnceAndTheRestFinishes) {
+  std::string output;
+  ASSERT_EQ(RunSync(Args("alice", {"--once"}), "alice-pw", output), 0) << output;
+  const std::string folder = Root("cli") + "/alice";
+  WriteFile(folder + "/good.txt", "good");
+  WriteFile(folder + "/back\\slash.txt", "b");
+  WriteFile(folder + "/line\nbreak.txt", "n");
+  std::string longPath = folder;
+  for (int level = 0; level < 11; ++level) longPath += "/" + std::string(200, static_cast<char>('a' + level));
+  fs::create_directories(longPath);
+  WriteFile(longPath + "/far.txt", "far");
+  std::string deepPath = folder;
+  for (int level = 0; level < 34; ++level) deepPath += "/d";
+  fs::create_directories(deepPath);
+  WriteFile(deepPath + "/deep.txt", "deep");
+
+  ASSERT_EQ(RunSync(Args("alice", {"--once"}), "alice-pw", output), 0) << output;
+  const std::string deepFolder = deepPath.substr(folder.size(), 2 * 32);  // the 32nd level: its content is left out
+  const std::vector<std::string> named = {
+      "/back\\slash.txt" + Local("（名称中含有反斜杠“\\”）"),
+      "/line?break.txt" + Local("（名称中含有控制字符（如换行））"),
+      longPath.substr(folder.size(), 11 * 201) + Local("（路径长度超过 2048 字节）"),  // its file goes with it
+      deepFolder + Local("（文件夹层次超过 32 层，其中的内容未同步）"),
+  };
+  for (const std::string& entry : named) {
+    const std::string line = "balloon: alice: " + Local("无法同步: ") + entry + "\n";
+    EXPECT_NE(output.find(line), std::string::npos) << line << output;
+    EXPECT_EQ(output.find(line), output.rfind(line)) << "named more than once: " << line;
+  }
+  EXPECT_NE(output.find("tray: 2 alice - " + Local("已同步，4 个项目除外") + "\n"), std::string::npos) << output;
+  EXPECT_EQ(output.find(Local("服务器信息")), std::string::npos) << output;
+  ServerUser alice(service_->AuthUrl(), "alice", "alice-pw");
+  ASSERT_TRUE(alice.Ready());
+  EXPECT_EQ(alice.List().count(CFileJournal::ToKey(alice.ServerPath("/good.txt"))), 1u);
+  std::string log;
+  for (const std::string& file : FilesBelow(Root("cli") + "/.log")) log += ReadFile(file);
+  EXPECT_NE(log.find("Fail to upload a file {/back\\slash.txt}"), std::string::npos);
+  EXPECT_NE(log.find("Leave {/line?break.txt} out of the synchronisation: its name holds a control character"),
+            std::string::npos);
+  EXPECT_NE(log.find("out of the synchronisation: its content lies deeper than 32 folder levels"), std::string::npos);
+
+  for (std::size_t at = 0; (at = output.find('\n', at)) != std::string::npos; ++at) {
+    EXPECT_NE(output.compare(at + 1, 5, "break"), 0) << "a notice broke its line";
+  }
 }
 
 TEST_F(SyncProgramTest, WithoutOnceItRunsUntilASignalThenLogsOut) {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "tests/e2e/engine/EngineFixture.h"
+#include "store/FileJournal.h"
 #include "tests/e2e/engine/TreeState.h"
 
 namespace {
@@ -111,6 +112,27 @@ TEST_F(UploadTest, AChangedChunkTravelsAsADeltaOrWholeWhenTheDeltaFails) {
               change.oldChunkLost);
     EXPECT_EQ(LocalTree(engine->UserFolder()), ServiceTree(*alice_, *service_));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// An entry the service refuses is tried by every run, but named once: the
+// runs end "synced except 1 entries" rather than unfinished.
+TEST_F(UploadTest, AnEntryTheServiceRefusesIsTriedAgainButNamedOnce) {
+  auto engine = Engine("alice", "alice-pw");
+  ASSERT_EQ(engine->LogIn(), 1);
+  WriteFile(engine->Local("/tab\there.txt"), "t");
+  WriteFile(engine->Local("/fine.txt"), "f");
+  const std::size_t from = log_.Text().size();
+  EXPECT_EQ(engine->Sync(), 2);
+  EXPECT_EQ(engine->Sync(), 2);
+  const std::string named = "balloon: alice: " + Local("无法同步: ") + "/tab?here.txt" + Local("（名称中含有控制字符（如换行））");
+  EXPECT_EQ(engine->sink().Count(named), 1u);
+  EXPECT_GE(engine->sink().Count("tray: 2 alice - " + Local("已同步，1 个项目除外")), 2u);
+  EXPECT_GE(Requests(from, {"name=\"upload_file\"", "tab&#9;here.txt"}), 2u);
+  EXPECT_TRUE(alice_->List().count(CFileJournal::ToKey(alice_->ServerPath("/fine.txt"))));
 }
 
 }  // namespace

@@ -121,4 +121,21 @@ TEST_F(FileCacheTest, StatusToolPrintsEntriesUnderAPrefix) {
   EXPECT_EQ(status, 1);
 }
 
+// The summary says what a person wants to know of the folder at a glance.
+TEST_F(FileCacheTest, StatusToolSummarisesTheFolder) {
+  const std::string base = Key(root);
+  int status = -1;
+  const auto summary = [&] { return RunStatusTool("--block " + block + " --summary", status); };
+  cache.SetPathStatus("/docs/a.txt", 3);
+  EXPECT_EQ(summary(), "synced\n");
+  ASSERT_EQ(cache.SetPathLeftOut("/docs/a\\b.txt"), 1);
+  ASSERT_EQ(cache.SetPathLeftOut("/deep"), 1);
+  EXPECT_EQ(summary(), "synced except 2 entries\n  " + base + "/docs/a\\b.txt\n  " + base + "/deep\n");
+  cache.SetPathStatus("/new.txt", 1);
+  EXPECT_EQ(summary(), "1 entries changed locally\n");
+  cache.SetPathStatus("/new.txt", 2);
+  EXPECT_EQ(summary(), "syncing\n");
+  EXPECT_EQ(status, 0);
+}
+
 }  // namespace
