@@ -267,6 +267,7 @@ class CWork {
   std::string declinedRemovals_;      // worker only: the removals the user refused, until the next login
   std::map<std::string, std::string> leftOut_;  // worker only: this pass's entries left out, and why
   std::set<std::string> namedLeftOut_;          // worker only: entries named to the user since the login
+  std::string transferReason_;                  // worker only: the run's last reason code from the transmitter
   bool downloadScanned_ = false;      // worker only: the download phase has scanned the folder
 
   mutable std::mutex stateMutex_;  // the strings and lists below

@@ -246,6 +246,9 @@ void CWork::HandleRename() {
 
 int CWork::CheckSync() {
   const std::size_t finishedBefore = FinishedCount();
+  std::string earlierFullFolder;
+  fileCache_->TakeNoSpaceFolder(earlierFullFolder);  // this run reports its own
+  transferReason_.clear();
   syncEnabled_ = 0;
   do {
     resync_ = 0;
@@ -317,9 +320,16 @@ void CWork::EndOfRun(size_t finishedBefore) {
   Tray(0, user);
   Message("Sync unfinished");
   Status(LocalText("同步未完成"));
-  const std::string reason = back_->GetLastReason();
+  const std::string reason = back_->GetLastReason().empty() ? transferReason_ : back_->GetLastReason();
   if (!reason.empty()) {
     Status(LocalText("服务器信息: ") + CUtil::ServerErrorText(std::atoi(reason.c_str())));
+  }
+  std::string fullFolder;
+  if (fileCache_->TakeNoSpaceFolder(fullFolder)) {
+    const std::string text = LocalText("磁盘空间不足，无法写入: ") + fullFolder;
+    LogF(CLogger::kError, "CWork::CheckSync", "No space left on the disk of %s", fullFolder.c_str());
+    Status(text);
+    Balloon(text, user);
   }
 }
 

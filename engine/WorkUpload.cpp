@@ -484,6 +484,8 @@ bool CWork::SendChunkBytes(CUploadFile& upload, CChunkInfo& chunk, const CChunkB
   }
   if (transmitter_->UploadChunk(chunk, bytes, result, 0)) return true;
   LogText(CLogger::kError, kAddFunction, "Fail to upload a chunk to transmiter");
+  const std::string reason = transmitter_->GetReason();
+  if (!reason.empty()) transferReason_ = reason;  // the run's end says why (a full disk at the service)
   syncOk_ = 0;
   return false;
 }

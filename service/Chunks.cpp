@@ -27,6 +27,10 @@ bool ReadRow(CStatement& row, ChunkRow& chunk) {
   return true;
 }
 
+CChunkStore::Stored Failed(int error) {
+  return error == ENOSPC || error == EDQUOT ? CChunkStore::Stored::kDiskFull : CChunkStore::Stored::kDiskError;
+}
+
 bool WriteAll(int fd, const unsigned char* data, size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
@@ -179,8 +183,9 @@ CChunkStore::Stored CChunkStore::StoreVerified(const ChunkRow& row, const std::v
   const std::string temp = folder_ + "/" + kTempPrefix + row.storageKey + "-" + RandomHex(8);
   const int fd = OpenNew(temp);
   if (fd < 0) {
-    error = "cannot create " + temp + ": " + std::strerror(errno);
-    return Stored::kDiskError;  // an asynchronous check ends before `check` is gone
+    const int failure = errno;
+    error = "cannot create " + temp + ": " + std::strerror(failure);
+    return Failed(failure);  // an asynchronous check ends before `check` is gone
   }
   const bool written = WriteChunkBytes(fd, bytes) && ::fsync(fd) == 0;
   const int savedErrno = errno;
@@ -190,9 +195,10 @@ CChunkStore::Stored CChunkStore::StoreVerified(const ChunkRow& row, const std::v
     return Stored::kWrongContent;
   }
   if (!written || ::rename(temp.c_str(), target.c_str()) != 0) {
-    error = "cannot write " + target + ": " + std::strerror(written ? errno : savedErrno);
+    const int failure = written ? errno : savedErrno;
+    error = "cannot write " + target + ": " + std::strerror(failure);
     ::unlink(temp.c_str());
-    return Stored::kDiskError;
+    return Failed(failure);
   }
   return Stored::kOk;
 }

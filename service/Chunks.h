@@ -39,7 +39,7 @@ class CChunkStore {
   // True when a file version the user may read names the chunk.
   bool Readable(int64_t userId, const std::string& id);
 
-  enum class Stored { kOk, kWrongContent, kDiskError };
+  enum class Stored { kOk, kWrongContent, kDiskError, kDiskFull };
   // Stores `bytes` as the chunk `row` describes when their MD5 is its id.
   // The bytes go to a temporary file first, reach the disk, then take the
   // storage key's name: a crash never leaves a torn chunk, and bytes that

@@ -47,7 +47,7 @@ CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value INTEGER NOT NUL
 )SQL";
 
 [[noreturn]] void Throw(sqlite3* db, const char* what) {
-  throw CDbError(std::string(what) + ": " + sqlite3_errmsg(db));
+  throw CDbError(std::string(what) + ": " + sqlite3_errmsg(db), sqlite3_errcode(db) == SQLITE_FULL);
 }
 
 }  // namespace

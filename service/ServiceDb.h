@@ -3,7 +3,7 @@
 // connection shared by every request thread and serialised by one mutex.
 // Values are always bound to prepared statements, never spliced into SQL.
 // An SQLite failure throws CDbError; the request boundary turns it into
-// reason 8 (server database error).
+// reason 8 (server database error), or 25 when the disk is full.
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -16,7 +16,12 @@
 
 class CDbError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit CDbError(const std::string& what, bool diskFull = false) : std::runtime_error(what), diskFull_(diskFull) {}
+  // The database could not grow: its disk (or quota) is full.
+  bool DiskFull() const { return diskFull_; }
+
+ private:
+  bool diskFull_;
 };
 
 // Compiled statements kept for reuse: the same few texts run for every

@@ -38,6 +38,7 @@ HttpAnswer CSoapEndpoint::Serve(std::string body, const std::string& contentType
     reply.Fail(reason);
   }
   note.outcome = reply.Reason() ? "reason " + std::to_string(reply.Reason()) : "OK";
+  if (note.detail.empty()) note.detail = reply.Detail();
   if (note.detail.empty()) note.detail = error;
   return Encoded(reply);
 }
@@ -62,7 +63,7 @@ void CSoapEndpoint::Run(const SoapCall& call, CSoapReply& reply, RequestNote& no
     operation->handle(caller, call, reply);
   } catch (const CDbError& failure) {
     note.detail = failure.what();
-    reply.Fail(kReasonDatabase);
+    reply.Fail(failure.DiskFull() ? kReasonStorageFull : kReasonDatabase);
   } catch (const std::bad_alloc&) {
     reply.Fail(kReasonMemory);
   } catch (const std::exception& failure) {

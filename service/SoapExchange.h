@@ -15,7 +15,8 @@
 
 #include "protocol/SoapMessage.h"
 
-constexpr int kReasonFormat = 9;  // request format error
+constexpr int kReasonFormat = 9;        // request format error
+constexpr int kReasonStorageFull = 25;  // the storage can take no more: its disk is full
 
 struct SoapCall {
   std::string operation;
@@ -41,6 +42,9 @@ class CSoapReply {
   // The answer becomes a failure with this reason code.
   void Fail(int reason);
   int Reason() const { return reason_; }
+  // What the service's log should say of the failure beside its reason.
+  void Explain(std::string detail) { detail_ = std::move(detail); }
+  const std::string& Detail() const { return detail_; }
   // `element` carries `bytes` as an MTOM attachment.
   void Attach(pugi::xml_node element, std::vector<unsigned char> bytes);
   // The HTTP body and its content type: plain SOAP, or MTOM with attachments.
@@ -51,6 +55,7 @@ class CSoapReply {
   pugi::xml_node head_;
   pugi::xml_node body_;
   int reason_ = 0;
+  std::string detail_;
   std::vector<std::vector<unsigned char>> attachmentData_;
   std::vector<std::string> attachmentIds_;
 };

@@ -70,10 +70,13 @@ void UploadChunk(ServiceParts& parts, const Caller& caller, const SoapCall& call
     if (Md5Lower(chunk.data(), chunk.size()) != row.id) reply.Fail(kReasonContent);
     return;
   }
-  switch (parts.chunks.StoreVerified(row, chunk, why)) {
+  const CChunkStore::Stored stored = parts.chunks.StoreVerified(row, chunk, why);
+  reply.Explain(why);
+  switch (stored) {
     case CChunkStore::Stored::kOk: break;
     case CChunkStore::Stored::kWrongContent: return reply.Fail(kReasonContent);
     case CChunkStore::Stored::kDiskError: return reply.Fail(kReasonDisk);
+    case CChunkStore::Stored::kDiskFull: return reply.Fail(kReasonStorageFull);
   }
   if (!parts.chunks.MarkStored(row.id, row.storageKey, static_cast<int64_t>(chunk.size()))) {
     ::unlink(parts.chunks.FilePath(row.storageKey).c_str());  // released meanwhile

@@ -118,6 +118,10 @@ class CFileCache {
   // different time, info.mtime takes it and info.timeAdjusted becomes 1.
   int MakeFile(CFileInfo& info);
 
+  // The folder where a write last failed for want of space (a full disk or
+  // quota), forgotten once taken; false when none failed so since.
+  bool TakeNoSpaceFolder(std::string& folder);
+
   // ---- file operations ----
   int MkDir(const std::string& path);   // an existing folder succeeds
   int Remove(const std::string& path);  // a folder with everything below it
@@ -165,6 +169,8 @@ class CFileCache {
   bool UnderRoot(const std::string& path) const;
   void MarkUpward(std::string path, int32_t status, const std::string& stop);
   int Prompt(int error);
+  // Remembers the folder of `path` when `error` says the disk is full.
+  void NoteWriteError(int error, const std::string& path);
 
   platform::IFileSystem& fs_;
   std::string root_;
@@ -177,5 +183,6 @@ class CFileCache {
   std::map<std::string, std::string> scannedShares_;
   std::set<std::string> reportedLinks_;  // links already logged, each once
   std::vector<std::string> tooDeep_;
+  std::string noSpaceFolder_;
   ErrorPrompt prompt_;
 };

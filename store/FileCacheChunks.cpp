@@ -159,6 +159,7 @@ int CFileCache::CacheChunk(const std::string& key, const CChunkBuffer& buffer) {
   if (error) {
     LogF(CLogger::kError, "CFileCache::CacheChunk", "Fail to write a chunk localfile {%s} error :%d", path.c_str(),
          error);
+    NoteWriteError(error, path);
     return 0;
   }
   return 1;
@@ -211,6 +212,7 @@ int CFileCache::MakeFile(CFileInfo& info) {
   MakeLocalPath(full);
   CReplacingFile file(fs_, full);
   if (const int error = file.Open()) {
+    NoteWriteError(error, full);
     Prompt(error);
     LogF(CLogger::kError, kFunction, "Fail to open a localfile {%s} error :%d", full.c_str(), error);
     return 0;
@@ -227,6 +229,7 @@ int CFileCache::MakeFile(CFileInfo& info) {
   if (old.type == EntryType::kFile) file.SetMode(old.mode);  // a replaced file keeps its permissions
   if (const int error = file.Close(true)) {
     LogF(CLogger::kError, kFunction, "Fail to write a localfile {%s} error :%d", full.c_str(), error);
+    NoteWriteError(error, full);
     return 0;
   }
   AdoptWriteTime(info, full, file.tempPath());
@@ -262,6 +265,7 @@ int CFileCache::WriteChunks(CFileInfo& info, CReplacingFile& file) {
     if (const int error = file.Write(source->data(), source->length())) {
       LogF(CLogger::kError, "CFileCache::MakeFile", "Fail to write a localfile {%s} error :%d",
            file.target().c_str(), error);
+      NoteWriteError(error, file.target());
       return 0;
     }
   }

@@ -31,6 +31,19 @@ std::string InstallFolder() {
 
 int CFileCache::Prompt(int error) { return prompt_ ? prompt_(std::strerror(error)) : 0; }
 
+void CFileCache::NoteWriteError(int error, const std::string& path) {
+  if (error != ENOSPC && error != EDQUOT) return;
+  const std::size_t slash = path.rfind('/');
+  noSpaceFolder_ = slash == std::string::npos || slash == 0 ? path : path.substr(0, slash);
+}
+
+bool CFileCache::TakeNoSpaceFolder(std::string& folder) {
+  if (noSpaceFolder_.empty()) return false;
+  folder = std::move(noSpaceFolder_);
+  noSpaceFolder_.clear();
+  return true;
+}
+
 // ---- file operations ----
 
 int CFileCache::MkDir(const std::string& path) {
@@ -106,6 +119,7 @@ int CFileCache::Copy(const std::string& from, const std::string& to) {
   if (!error) error = copy.Commit();
   if (error) {
     LogF(CLogger::kError, "CFileCache::Copy", "Fail to rename \"%s\" to \"%s\"", source.c_str(), target.c_str());
+    NoteWriteError(error, target);
     return 0;
   }
   return 1;
@@ -187,6 +201,7 @@ int CFileCache::WriteSmallFile(const char* function, const std::string& path, co
   if (!error) error = file.Commit();
   if (error) {
     LogF(CLogger::kError, function, "Fail to creat file \"%s\"", path.c_str());
+    NoteWriteError(error, path);
     Prompt(error);
     return 0;
   }

@@ -247,6 +247,11 @@ TEST_F(MakeFileTest, FailuresLeaveTheOldFileAndNoPartialOne) {
     EXPECT_EQ(ReadFile(At("/target.bin")), "old");
     EXPECT_EQ(FolderNames(root), (std::vector<std::string>{"source.bin", "target.bin"}));
     EXPECT_TRUE(log.Contains(c.logged));
+    // Only a full disk is told to the user as such, naming the folder.
+    std::string full;
+    EXPECT_EQ(faulty.TakeNoSpaceFolder(full), std::string(c.name) == "disk full");
+    EXPECT_EQ(full, std::string(c.name) == "disk full" ? root : "");
+    EXPECT_FALSE(faulty.TakeNoSpaceFolder(full));  // taken once
   }
 }
 
