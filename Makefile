@@ -4,7 +4,15 @@ JOBS       ?= 2
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 
-.PHONY: all deps build build-asan test test-plain test-asan bench demo clean
+# `make fuzz SECONDS=N` fuzzes each target N seconds; the test run gives each
+# a short bounded time. `make soak KILLS=N SEEDS=a,b` runs the kill harness long.
+SECONDS       ?= 60
+FUZZ_SECONDS  ?= 15
+KILLS         ?= 500
+SERVICE_KILLS ?= 50
+SEEDS         ?= 1,2,3
+
+.PHONY: all deps build build-asan test test-plain test-asan test-fuzz fuzz soak bench demo clean
 
 all: build
 
@@ -30,7 +38,16 @@ test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-test: test-plain test-asan
+test-fuzz: deps
+	scripts/fuzz $(FUZZ_SECONDS)
+
+test: test-plain test-asan test-fuzz
+
+fuzz: deps
+	scripts/fuzz $(SECONDS)
+
+soak: build
+	$(BUILD)/tests/vessa_soak --kills $(KILLS) --service-kills $(SERVICE_KILLS) --seeds $(SEEDS)
 
 bench: build
 	@for b in $(BUILD)/bench/vessa_bench_*; do echo "== $$b"; $$b; done
@@ -39,4 +56,4 @@ demo: build
 	@BUILD=$(BUILD) scripts/demo
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

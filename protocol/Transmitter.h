@@ -28,9 +28,12 @@ class CTransmitter : public CSoapFrame {
   // 1 when the answer confirms the removal of the same key and storage key.
   int RemoveChunk(const CChunkInfo& chunk, std::string& result);
 
- private:
+ protected:
+  // The answers' bodies, reachable for code that feeds answers directly.
   int ParseOmDownloadChunk(CSoapAnswer& answer, pugi::xml_node body, CChunkInfo& record, CChunkBuffer& buffer);
   int ParseConfirmation(pugi::xml_node body, const char* name, CChunkInfo& record, const char* function);
+
+ private:
   struct ChunkCall {
     const char* method;
     const char* name;
