@@ -303,8 +303,10 @@ int CBack::ParseOmGetList(pugi::xml_node body, std::string& /*result*/, FileMap&
     return 0;
   }
   if (LogWanted(CLogger::kInfo)) LogText(CLogger::kInfo, fn, SerializePayload(body));
+  // Not zero-filled: only the bytes the decompression writes are read, so a
+  // listing announced larger than it is costs no memory beyond its real size.
   const size_t capacity = static_cast<size_t>(announced) + 4;
-  std::unique_ptr<char[]> inflated(new char[capacity]());
+  std::unique_ptr<char[]> inflated(new char[capacity]);
   size_t length = 0;
   if (!CUtil::UnCompress(text, inflated.get(), capacity, &length)) return 0;
   if (length > static_cast<size_t>(announced)) {

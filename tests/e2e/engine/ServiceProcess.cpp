@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -103,6 +103,21 @@ bool ChildProgram::StartToFile(const std::string& program, const std::vector<std
   return Spawn(program, args, environment, actions);
 }
 
+// The program's own high-water mark (VmHWM). The rusage of a waited child
+// would not do: its peak counts the memory of the test process that
+// started it, since the program began as a copy of it.
+void ChildProgram::SamplePeakRss() {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string field;
+  long kib = 0;
+  while (status >> field) {
+    if (field == "VmHWM:" && status >> kib) {
+      peakRssKiB_ = std::max(peakRssKiB_, kib);
+      return;
+    }
+  }
+}
+
 bool ChildProgram::WaitFor(int timeoutMs, int& code) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
@@ -111,14 +126,13 @@ bool ChildProgram::WaitFor(int timeoutMs, int& code) {
       return true;
     }
     int status = 0;
-    rusage usage{};
-    const pid_t ended = wait4(pid_, &status, WNOHANG, &usage);
+    const pid_t ended = waitpid(pid_, &status, WNOHANG);
     if (ended != 0) {
       pid_ = -1;
-      peakRssKiB_ = usage.ru_maxrss;
       code = ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       return true;
     }
+    SamplePeakRss();
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -159,10 +173,8 @@ int ChildProgram::Wait() {
   }
   if (pid_ <= 0) return -1;
   int status = 0;
-  rusage usage{};
-  const pid_t ended = wait4(pid_, &status, 0, &usage);
+  const pid_t ended = waitpid(pid_, &status, 0);
   pid_ = -1;
-  peakRssKiB_ = usage.ru_maxrss;
   if (ended <= 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -41,11 +41,13 @@ class ChildProgram {
   // the output is read first.
   int Wait();
   const std::string& Output() const { return output_; }
-  // The largest resident size it reached, in KiB, once it has been waited for.
+  // The largest resident size seen while WaitFor waited, in KiB (sampled
+  // every few milliseconds).
   long PeakRssKiB() const { return peakRssKiB_; }
 
  private:
   bool ReadSome(int timeoutMs);
+  void SamplePeakRss();
   bool Spawn(const std::string& program, const std::vector<std::string>& args,
              const std::vector<std::string>& environment, posix_spawn_file_actions_t& actions);
 
