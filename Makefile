@@ -5,12 +5,14 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 
 # `make fuzz SECONDS=N` fuzzes each target N seconds; the test run gives each
-# a short bounded time. `make soak KILLS=N SEEDS=a,b` runs the kill harness long.
+# a short bounded time. `make soak KILLS=N SEEDS=a,b` runs the kill harness
+# long: N client kills per seed (500 and 50 service kills in all by default).
 SECONDS       ?= 60
 FUZZ_SECONDS  ?= 15
-KILLS         ?= 500
-SERVICE_KILLS ?= 50
-SEEDS         ?= 1,2,3
+KILLS         ?= 100
+SERVICE_KILLS ?= 10
+# Seeds 2, 5 and 6 once failed (deleted folders came back after a crash).
+SEEDS         ?= 2,5,6,9,10
 
 .PHONY: all deps build build-asan test test-plain test-asan test-fuzz fuzz soak bench demo clean
 
