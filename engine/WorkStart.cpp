@@ -251,6 +251,7 @@ int CWork::CheckSync() {
   transferReason_.clear();
   syncEnabled_ = 0;
   do {
+    const std::size_t finishedAtPass = FinishedCount();
     resync_ = 0;
     syncOk_ = 1;
     Tray(1, GetUser());
@@ -286,7 +287,12 @@ int CWork::CheckSync() {
         return 0;
       }
     }
-    if (!Pause(ProcessTiming().passPauseMs.load(), &cancel_)) return 0;  // destruction
+    // The pass's own writes come back from the watcher as changes, and a
+    // change made meanwhile may still be going on: the pause lets them
+    // arrive, so that the pass repeats within this run. A pass that wrote
+    // nothing while nothing changed has nothing to wait for.
+    const bool settle = resync_ != 0 || FinishedCount() != finishedAtPass;
+    if (settle && !Pause(ProcessTiming().passPauseMs.load(), &cancel_)) return 0;  // destruction
   } while (resync_ != 0);
   EndOfRun(finishedBefore);
   return 1;
