@@ -49,11 +49,13 @@ struct Options {
   bool yes = false;
   bool help = false;
   int logLevel = -1;
+  int lanes = 0;  // 0: as the settings say
 };
 
 constexpr const char* kUsage =
     "usage: vessa-sync [--root DIR] [--user NAME] [--password PW] [--host-name NAME]\n"
-    "                  [--auth-server URL] [--once] [--yes] [--log-level N]\n"
+    "                  [--auth-server URL] [--once] [--yes] [--log-level N] [--lanes N]\n"
+    "--lanes N: how many files travel at once (1 to 8; the setting transfer_lanes, else 3).\n"
     "The password may also come from the environment variable VESSA_PASSWORD.\n";
 
 int Usage(const char* problem) {
@@ -93,6 +95,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& problem)
       options.authServer = value;
     } else if (name == "--log-level" && value.size() == 1 && value[0] >= '0' && value[0] <= '6') {
       options.logLevel = value[0] - '0';
+    } else if (name == "--lanes" && value.size() == 1 && value[0] >= '1' && value[0] <= '8') {
+      options.lanes = value[0] - '0';
     } else {
       problem = "unknown option or bad value: " + name + " " + value;
       return false;
@@ -295,6 +299,7 @@ int main(int argc, char** argv) {
         work.GetConfig().Set(CConfig::kLogLevel, std::to_string(options.logLevel));
         if (logger) logger->SetLevel(options.logLevel);
       }
+      if (options.lanes > 0) work.GetConfig().Set(CConfig::kTransferLanes, std::to_string(options.lanes));
       std::thread signalThread([&] {
         int number = 0;
         if (sigwait(&signals, &number) == 0 && number != SIGUSR1) events.Post(kSignalled, number);

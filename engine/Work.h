@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -51,6 +52,11 @@ class CJournalSession;
 class CLogger;
 class CWorkBack;
 class CWorkTransmitter;
+class CTransferLanes;
+class CDownloadAhead;
+struct CTransferLane;
+class CChunkBuffer;
+struct CChunkInfo;
 struct CUploadFile;
 struct CUploadWalk;
 struct CLocalRemoval;
@@ -128,6 +134,26 @@ class CWork {
   void WakeWaits();
   void StopThreads();
 
+  // ---- transfer lanes ----
+  // What the files in flight may hold in memory together (one always goes).
+  static constexpr int64_t kLaneMemoryBudget = int64_t{48} << 20;
+  // transfer_lanes from the settings: 1 to 8, 3 when unset or unreadable.
+  int TransferLaneCount() const;
+  // Gives a lane's clients the login's settings (WorkLogin.cpp).
+  bool PrepareLane(CTransferLane& lane);
+  // While a phase's lanes run, a logout or the destructor ends their calls.
+  class CLanesInUse {
+   public:
+    CLanesInUse(CWork& work, CTransferLanes& lanes);
+    ~CLanesInUse();
+    CLanesInUse(const CLanesInUse&) = delete;
+    CLanesInUse& operator=(const CLanesInUse&) = delete;
+
+   private:
+    CWork& work_;
+  };
+  void AbortLanes();
+
   // ---- login and system messages (WorkLogin.cpp) ----
   int SeverAuth();
   int Login();
@@ -159,6 +185,7 @@ class CWork {
   // `function`) and begins the phase's batch.
   int OpenJournalForPhase(CJournalSession& session, const char* function);
   int CheckDownload(CJournalSession& session);
+  std::vector<CFileInfo> FilesToFetchAhead();
   // Scans the user folder once per download phase, for the shared folders
   // found on disk (a share renamed on the server moves its folder along).
   // Each row's decision looks its one local entry up instead.
@@ -193,23 +220,29 @@ class CWork {
   int ReloadJournalMaps();
   // False when a logout ended the walk.
   bool CheckLocalAdd(CJournalSession& session);
-  // False when a logout ended the walk; `wrote` when the entry was sent.
-  bool UploadEntry(const CFileInfo& scanned, CUploadWalk& walk, bool& wrote);
+  // True when the entry was sent (or handed to a lane).
+  bool UploadEntry(const CFileInfo& scanned, CUploadWalk& walk);
   void UploadShareFolder(CUploadFile& upload, CUploadWalk& walk);
   void UploadFolder(CUploadFile& upload, CUploadWalk& walk);
-  bool UploadFile(CUploadFile& upload, CUploadWalk& walk);
-  void CutNextAhead(const std::string& rel, CUploadWalk& walk);
+  void UploadFile(const std::shared_ptr<CUploadFile>& upload, CUploadWalk& walk);
   void RepairModifyTime(CUploadFile& upload);
   void LoadFailed(const CUploadFile& upload);
-  bool RunUploadDialogue(CUploadFile& upload, std::string ack, CChunkInfo chunk, CUploadWalk& walk);
-  bool SendChunk(CUploadFile& upload, CChunkInfo& asked);
-  std::unique_ptr<CChunkBuffer> ChunkBytes(CUploadFile& upload, const CChunkInfo& chunk);
-  bool SendChunkBytes(CUploadFile& upload, CChunkInfo& chunk, const CChunkBuffer& bytes);
+  void JournalFailed(CUploadFile& upload);
+  // On a lane (these only post what must be recorded):
+  std::function<void()> SendFile(const std::shared_ptr<CUploadFile>& upload, CTransferLane& lane, CUploadWalk& walk);
+  std::function<void()> RunUploadDialogue(const std::shared_ptr<CUploadFile>& upload, std::string ack,
+                                          CChunkInfo chunk, CTransferLane& lane, CUploadWalk& walk);
+  bool SendChunk(const std::shared_ptr<CUploadFile>& upload, CChunkInfo& asked, CTransferLane& lane,
+                 CTransferLanes& lanes);
+  std::unique_ptr<CChunkBuffer> ChunkBytes(CUploadFile& upload, const CChunkInfo& chunk, std::size_t index);
+  bool SendChunkBytes(CUploadFile& upload, CChunkInfo& chunk, const CChunkBuffer& bytes, CTransferLane& lane,
+                      CTransferLanes& lanes);
+  // Back on the worker:
   void FinishUpload(CUploadFile& upload, CUploadWalk& walk);
   void MoveConflictAside(CUploadFile& upload);
   // An upload the service refused: one refused for the entry's name leaves
-  // that entry out of the pass; any other refusal fails the run.
-  void UploadRefused(const CUploadFile& upload);
+  // that entry out of the pass (true); any other refusal fails the run.
+  bool UploadRefused(const CUploadFile& upload);
   // Leaves an entry out of this pass: logged, status 4, and named to the user
   // once per login. A run whose only gaps are such entries ends "synced
   // except N entries"; the next runs try them again.
@@ -268,7 +301,8 @@ class CWork {
   std::map<std::string, std::string> leftOut_;  // worker only: this pass's entries left out, and why
   std::set<std::string> namedLeftOut_;          // worker only: entries named to the user since the login
   std::string transferReason_;                  // worker only: the run's last reason code from the transmitter
-  bool downloadScanned_ = false;      // worker only: the download phase has scanned the folder
+  bool downloadScanned_ = false;
+  CDownloadAhead* downloadAhead_ = nullptr;  // worker only: the download phase's read-ahead      // worker only: the download phase has scanned the folder
 
   mutable std::mutex stateMutex_;  // the strings and lists below
   std::string user_;
@@ -278,6 +312,8 @@ class CWork {
 
   std::mutex wakeMutex_;
   std::condition_variable wake_;
+  std::mutex lanesMutex_;
+  CTransferLanes* lanesInUse_ = nullptr;  // the running phase's lanes, for AbortLanes
   std::mutex messengerMutex_;
   CWorkBack* messengerBack_ = nullptr;  // the system-message thread's client, for Abort
   std::thread worker_;

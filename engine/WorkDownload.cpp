@@ -5,6 +5,7 @@
 // copied instead of downloaded.
 #include <strings.h>
 
+#include "engine/DownloadAhead.h"
 #include "engine/Work.h"
 #include "engine/WorkInternal.h"
 #include "foundation/Format.h"
@@ -19,16 +20,11 @@ constexpr const char* kUserLogout = "User request logout";
 
 enum class Fetch { kOk, kCacheReadFailed, kDownloadFailed, kCacheWriteFailed };
 
-// The transmitter's bytes must be the chunk its key names; anything else
-// would be written into the user's file and recorded as that chunk.
-bool BytesMatchKey(const CChunkBuffer& buffer, const std::string& key) {
-  std::string digest;
-  return CUtil::Md5Hex(buffer.data(), buffer.length(), digest) && strcasecmp(digest.c_str(), key.c_str()) == 0;
-}
-
-// The chunk's bytes from the cache, else from the transmitter (then cached:
-// a failed file keeps what it fetched for the next pass).
-Fetch FetchChunk(CFileCache& cache, CTransmitter& transmitter, const CChunkInfo& chunk, CChunkBuffer& buffer) {
+// The chunk's bytes from the cache, else from the transmitter. The chunk of
+// a file assembled from the cache is cached; one kept in memory is cached
+// only when its file fails (KeepHeldChunks), for the next pass.
+Fetch FetchChunk(CFileCache& cache, CTransmitter& transmitter, const CChunkInfo& chunk, CChunkBuffer& buffer,
+                 bool cacheIt) {
   CChunkInfo cached;
   if (cache.FindCachedChunk(chunk.key, cached)) {
     return cache.GetChunkCache(chunk, buffer) ? Fetch::kOk : Fetch::kCacheReadFailed;
@@ -40,17 +36,17 @@ Fetch FetchChunk(CFileCache& cache, CTransmitter& transmitter, const CChunkInfo&
          chunk.key.c_str());
     return Fetch::kDownloadFailed;
   }
+  if (!cacheIt) return Fetch::kOk;
   return cache.CacheChunk(chunk.key, buffer) ? Fetch::kOk : Fetch::kCacheWriteFailed;
 }
 
-void FillBlockLists(CChunkInfo& chunk, const CChunkBuffer& buffer) {
-  std::string sums;
-  std::string hashes;
-  int count = 0;
-  CUtil::BlockSignatureLists(buffer.data(), buffer.length(), sums, hashes, count);
-  chunk.blockSum = std::move(sums);
-  chunk.blockHash = std::move(hashes);
-  chunk.blockCount = count;
+// A file that could not be made keeps the chunks it holds in memory in the
+// cache: the next pass fetches only the rest.
+void KeepHeldChunks(CFileCache& cache, CFileInfo& file) {
+  for (const CChunkInfo& chunk : file.chunks) {
+    std::unique_ptr<CChunkBuffer> held = file.TakeChunkBuffer(chunk.key);
+    if (held) cache.CacheChunk(chunk.key, *held);
+  }
 }
 
 // A chunk whose key came earlier in the same file: its bytes are already
@@ -144,16 +140,29 @@ int CWork::DownloadFileChunks(CFileInfo& file, const std::string& rel) {
     return 0;
   }
   const bool inMemory = file.size < kMemoryThreshold;
+  CDownloadAhead::Fetched ahead;
+  if (!downloadAhead_ || !downloadAhead_->Take(file.path, ahead)) ahead.clear();
+  for (std::size_t i = 0; i < ahead.size() && inMemory; ++i) {
+    if (ahead[i].fetched) file.AddChunkBuffer(file.chunks[i].key, std::move(ahead[i].buffer));
+  }
   bool failed = false;
   for (std::size_t i = 0; i < file.chunks.size(); ++i) {
     if (cancel_) {
       LogText(CLogger::kInfo, kFunction, kUserLogout);
+      KeepHeldChunks(*fileCache_, file);
       return 0;
     }
     CChunkInfo& chunk = file.chunks[i];
     if (CopyListsOfRepeatedChunk(file, i)) continue;
+    if (i < ahead.size() && ahead[i].fetched) {
+      // Fetched, checked and (from the memory threshold on) cached by a lane.
+      chunk.blockSum = std::move(ahead[i].lists.blockSum);
+      chunk.blockHash = std::move(ahead[i].lists.blockHash);
+      chunk.blockCount = ahead[i].lists.blockCount;
+      continue;
+    }
     auto buffer = std::make_unique<CChunkBuffer>(0);
-    const Fetch fetched = FetchChunk(*fileCache_, *transmitter_, chunk, *buffer);
+    const Fetch fetched = FetchChunk(*fileCache_, *transmitter_, chunk, *buffer, !inMemory);
     if (fetched != Fetch::kOk) {
       const char* format = fetched == Fetch::kCacheReadFailed   ? "Fail to get a chunk {%s} from cache"
                            : fetched == Fetch::kDownloadFailed ? "Fail to download a chunk {%s} from transmitter"
@@ -165,6 +174,7 @@ int CWork::DownloadFileChunks(CFileInfo& file, const std::string& rel) {
     FillBlockLists(chunk, *buffer);
     if (inMemory) file.AddChunkBuffer(chunk.key, std::move(buffer));
   }
+  if (failed) KeepHeldChunks(*fileCache_, file);
   return RecordAndMakeFile(file, rel, !failed, kFunction);
 }
 
@@ -250,7 +260,8 @@ int CWork::ReplaceFileChunks(const CFileInfo& active, CFileInfo& file, const std
     const bool fromOldFile = buffer != nullptr;
     if (!fromOldFile) {
       buffer = std::make_unique<CChunkBuffer>(0);
-      const Fetch fetched = FetchChunk(*fileCache_, *transmitter_, chunk, *buffer);
+      // Cached at once: this loop gives up at the first chunk it cannot get.
+      const Fetch fetched = FetchChunk(*fileCache_, *transmitter_, chunk, *buffer, true);
       if (fetched == Fetch::kCacheReadFailed) {
         LogF(CLogger::kError, kFunction, "Fail to get chunk of file: %s", relNew.c_str());
         return 0;

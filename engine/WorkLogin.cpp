@@ -6,6 +6,7 @@
 #include "engine/AppLog.h"
 #include "engine/PathSafety.h"
 #include "engine/Work.h"
+#include "engine/TransferLanes.h"
 #include "engine/WorkInternal.h"
 #include "foundation/Logger.h"
 #include "foundation/Timing.h"
@@ -38,6 +39,18 @@ void CWork::GiveProxy(Client& client) {
   const std::string mode = config_.GetProxyFlag() ? config_.Get(CConfig::kProxyType) : std::string();
   client.SetProxy(mode, config_.Get(CConfig::kProxyAddr), config_.Get(CConfig::kProxyUser),
                   config_.Get(CConfig::kProxyPasswd));
+}
+
+bool CWork::PrepareLane(CTransferLane& lane) {
+  const std::string user = GetUser();
+  const std::string password = GetPassword();
+  const std::string hostId = config_.Get(CConfig::kHostId);
+  const std::string installPath = config_.Get(CConfig::kInstallPath);
+  GiveProxy(lane.back);
+  if (!lane.back.Init(config_.Get(CConfig::kBackServer), user, password, hostId, installPath)) return false;
+  lane.back.SetCredentials(user, password, config_.Get(CConfig::kPassport));
+  GiveProxy(lane.transmitter);
+  return lane.transmitter.Init(config_.Get(CConfig::kTransmiterServer), user, password, hostId, installPath) == 1;
 }
 
 // ---------------------------------------------------------------------------

@@ -2,7 +2,13 @@
 // server entry is brought in, a server removal applied; a local entry that
 // differs from what the journal last recorded is never overwritten or
 // deleted, it is moved aside under its conflict name first.
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "engine/DownloadAhead.h"
 #include "engine/PathSafety.h"
+#include "engine/TransferLanes.h"
 #include "engine/Work.h"
 #include "engine/WorkInternal.h"
 #include "foundation/Logger.h"
@@ -76,8 +82,47 @@ int CWork::Download() {
   downloadScanned_ = false;
   CJournalSession session(*fileJournal_, *chunkJournal_);
   if (!OpenJournalForPhase(session, "CWork::Download")) return 0;
-  if (!CheckDownload(session)) return 0;
+  const std::vector<CFileInfo> expected = FilesToFetchAhead();
+  if (expected.empty()) {
+    if (!CheckDownload(session)) return 0;
+    return CheckDelete();
+  }
+  CTransferLanes lanes(TransferLaneCount(), kLaneMemoryBudget, [this](CTransferLane& lane) { return PrepareLane(lane); });
+  CLanesInUse inUse(*this, lanes);
+  CDownloadAhead ahead(lanes, *fileCache_, *chunkJournal_, cancel_, kLaneMemoryBudget);
+  for (const CFileInfo& file : expected) ahead.Expect(file);
+  ahead.Pump();
+  downloadAhead_ = &ahead;
+  const int checked = CheckDownload(session);
+  downloadAhead_ = nullptr;
+  lanes.Finish();
+  if (!checked) return 0;
   return CheckDelete();
+}
+
+// The new files of the pending rows with nothing local at their place and
+// no copy of their content on disk: the downloads the decisions will most
+// likely make. (A guess: read-ahead only saves time, the decisions are
+// taken as always.)
+std::vector<CFileInfo> CWork::FilesToFetchAhead() {
+  std::vector<CFileInfo> files;
+  std::set<std::pair<int64_t, std::string>> onDisk;  // size and chunk list of the files the journal has on disk
+  CFileItem item;
+  for (int more = fileJournal_->FirstItem(item); more; more = fileJournal_->NextItem(item)) {
+    const CFileInfo& updated = item.updated;
+    if (item.onDisk == 1 && item.active.dir == 0) onDisk.emplace(item.active.size, item.active.chunkList);
+    if (item.onDisk == 1 || updated.mtime < 0 || !item.active.path.empty()) continue;
+    if (updated.dir != 0 || updated.size <= 0) continue;
+    std::string rel = updated.path;
+    if (!fileJournal_->TrimDBServerPah(rel) || !IsSafeRelativePath(rel)) continue;
+    if (!ScanForDownload("CWork::Download")) return {};
+    CFileInfo local;
+    if (!fileCache_->LookupLocal(rel, local)) files.push_back(updated);
+  }
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [&](const CFileInfo& file) { return onDisk.count({file.size, file.chunkList}) > 0; }),
+              files.end());
+  return files;
 }
 
 int CWork::CheckDownload(CJournalSession& session) {
@@ -94,6 +139,7 @@ int CWork::CheckDownload(CJournalSession& session) {
       syncOk_ = 0;
       continue;
     }
+    if (downloadAhead_) downloadAhead_->Pump();
     const int done = item.active.path.empty() ? CheckNew(item.updated) : CheckUpdated(item.active, item.updated);
     if (done != 1) syncOk_ = 0;
     // What this row wrote locally is recorded now, not at the phase's end:

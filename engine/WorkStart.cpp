@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "engine/Work.h"
+#include "engine/TransferLanes.h"
 #include "engine/WorkInternal.h"
 #include "foundation/Format.h"
 #include "foundation/Logger.h"
@@ -48,6 +49,7 @@ void CWork::StopThreads() {
   WakeWaits();
   if (back_) back_->AbortCall();
   if (transmitter_) transmitter_->AbortCall();
+  AbortLanes();
   {
     std::lock_guard<std::mutex> lock(messengerMutex_);
     if (messengerBack_) messengerBack_->AbortCall();
@@ -59,6 +61,28 @@ void CWork::StopThreads() {
   // for it keeps it from calling into a destroyed worker.
   if (watcher_) watcher_->Stop(-1);
   if (messenger_.joinable()) messenger_.join();
+}
+
+void CWork::AbortLanes() {
+  std::lock_guard<std::mutex> lock(lanesMutex_);
+  if (lanesInUse_) lanesInUse_->Abort();
+}
+
+CWork::CLanesInUse::CLanesInUse(CWork& work, CTransferLanes& lanes) : work_(work) {
+  std::lock_guard<std::mutex> lock(work_.lanesMutex_);
+  work_.lanesInUse_ = &lanes;
+  if (work_.cancel_) lanes.Abort();  // a logout asked before the lanes were there
+}
+
+CWork::CLanesInUse::~CLanesInUse() {
+  std::lock_guard<std::mutex> lock(work_.lanesMutex_);
+  work_.lanesInUse_ = nullptr;
+}
+
+int CWork::TransferLaneCount() const {
+  const std::string text = config_.Get(CConfig::kTransferLanes);
+  const int count = std::atoi(text.c_str());
+  return count >= 1 && count <= 8 ? count : 3;
 }
 
 // ---------------------------------------------------------------------------
@@ -164,6 +188,7 @@ int CWork::Request(unsigned message, uintptr_t wParam, const std::string& text) 
   if (message == WM_WORK_LOGOUT) {
     cancel_ = 1;
     WakeWaits();
+    AbortLanes();
   }
   if (message == WM_WORK_RENAME) {
     std::lock_guard<std::mutex> lock(renameMutex_);

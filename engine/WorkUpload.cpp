@@ -13,8 +13,8 @@
 #include <iterator>
 #include <vector>
 
-#include "engine/ChunkPrefetch.h"
 #include "engine/PathSafety.h"
+#include "engine/TransferLanes.h"
 #include "engine/Work.h"
 #include "engine/WorkInternal.h"
 #include "foundation/Format.h"
@@ -40,16 +40,14 @@ constexpr int64_t kCoarsestClock = 20000000;
 
 }  // namespace
 
-// One walk: the folder statuses (finished entries of one folder keep it
-// "in progress" until the walk leaves it) and the files whose content the
-// walk will cut into chunks, in walk order, the next of them cut ahead.
+// One walk: the lanes its files travel on, and the folder statuses
+// (finished entries of one folder keep it "in progress" until the walk
+// leaves it), which the lanes' completions keep in walk order.
 struct CUploadWalk {
-  explicit CUploadWalk(CFileCache& cache) : prefetch(cache) {}
+  explicit CUploadWalk(CTransferLanes& lanes) : lanes(lanes) {}
+  CTransferLanes& lanes;
   std::string rememberedFolder;  // root-relative; empty: none
   std::string lastFinished;
-  std::vector<CFileInfo> toLoad;
-  std::size_t nextLoad = 0;  // the first of toLoad not yet cut
-  CChunkPrefetch prefetch;
 };
 
 // One local entry on its way to the service.
@@ -61,8 +59,10 @@ struct CUploadFile {
   bool known = false;      // the journal has a row for it
   CFileInfo journal;       // the row's version, with chunks and block signature for a file
   bool canDelta = false;
-  int32_t total = 0;                          // progress: the size's low 32 bits
-  std::unique_ptr<CChunkBuffer> cacheBuffer;  // the one 4 MiB buffer of a large file
+  int32_t total = 0;                         // progress: the size's low 32 bits
+  std::unique_ptr<CChunkBuffer> readBuffer;  // the one 4 MiB buffer of a large file
+  std::string reason;                        // the back server's reason for a refusal
+  bool journalFailed = false;                // worker only: a row of this upload could not be written
 };
 
 // ---------------------------------------------------------------------------
@@ -118,28 +118,31 @@ bool CWork::CheckLocalAdd(CJournalSession& session) {
     return true;
   };
   // First the pending work shows in the shell, then it is done.
-  CUploadWalk walk(*fileCache_);
   CFileInfo scanned;
   for (int more = fileCache_->FirstLocal(scanned); more; more = fileCache_->NextLocal(scanned)) {
     if (stopped()) return false;
     std::string serverPath = scanned.path;
     CFileItem row;
     if (!fileJournal_->MakeDBServerPath(serverPath)) continue;
-    const bool known = fileJournal_->FindItem(CFileJournal::ToKey(serverPath), row) == 1;
-    if (!known) fileCache_->SetPathStatus(scanned.path, 1);
-    if (scanned.dir == 0 && (!known || (row.onDisk == 1 && !row.active.IsSame(scanned)))) {
-      walk.toLoad.push_back(scanned);
-    }
+    if (fileJournal_->FindItem(CFileJournal::ToKey(serverPath), row) != 1) fileCache_->SetPathStatus(scanned.path, 1);
   }
-  if (!walk.toLoad.empty()) walk.prefetch.Start(walk.toLoad.front());
+  CTransferLanes lanes(TransferLaneCount(), kLaneMemoryBudget, [this](CTransferLane& lane) { return PrepareLane(lane); });
+  if (lanes.Count() == 0) {
+    LogText(CLogger::kError, kAddFunction, "Fail to set up a transfer lane");
+    syncOk_ = 0;
+    return true;
+  }
+  CLanesInUse inUse(*this, lanes);
+  CUploadWalk walk(lanes);
   for (int more = fileCache_->FirstLocal(scanned); more; more = fileCache_->NextLocal(scanned)) {
     if (stopped()) return false;
-    bool wrote = false;
-    if (!UploadEntry(scanned, walk, wrote)) return false;
-    // What this entry recorded is kept now: a batch held over a transfer
-    // would hold client.db's write lock for all of it.
-    if (wrote) session.Checkpoint();
+    const bool wrote = UploadEntry(scanned, walk);
+    // What the walk recorded is kept now: a batch held over the transfers
+    // would hold client.db's write lock for all of them.
+    if (lanes.RunEvents() > 0 || wrote) session.Checkpoint();
   }
+  lanes.Finish();
+  if (stopped()) return false;
   if (syncOk_ == 1) {
     if (!walk.lastFinished.empty()) fileCache_->SetStatusUpTo(walk.lastFinished, 3, "");
     if (!walk.rememberedFolder.empty()) fileCache_->SetStatusUpTo(walk.rememberedFolder, 3, "");
@@ -147,14 +150,15 @@ bool CWork::CheckLocalAdd(CJournalSession& session) {
   return true;
 }
 
-bool CWork::UploadEntry(const CFileInfo& scanned, CUploadWalk& walk, bool& wrote) {
-  CUploadFile upload;
+bool CWork::UploadEntry(const CFileInfo& scanned, CUploadWalk& walk) {
+  const auto shared = std::make_shared<CUploadFile>();
+  CUploadFile& upload = *shared;
   upload.rel = scanned.path;
   upload.serverPath = scanned.path;
   if (!fileJournal_->MakeDBServerPath(upload.serverPath)) {
     LogF(CLogger::kError, kAddFunction, "Fail to make server path for file {%s}", upload.rel.c_str());
     syncOk_ = 0;
-    return true;
+    return false;
   }
   upload.key = CFileJournal::ToKey(upload.serverPath);
   CFileItem row;
@@ -164,20 +168,19 @@ bool CWork::UploadEntry(const CFileInfo& scanned, CUploadWalk& walk, bool& wrote
     // yet: sending the local one would replace it unseen. The next pass
     // downloads it first (and sets a differing local copy aside).
     LogF(CLogger::kInfo, kAddFunction, "Leave {%s} to the download of its server version", upload.rel.c_str());
-    return true;
+    return false;
   }
   if (upload.known && row.active.IsSame(scanned)) {
     fileCache_->SetPathStatus(upload.rel, 3);
-    return true;
+    return false;
   }
   if (upload.known && row.active.dir > 1 && scanned.dir == 1) {
     // A shared folder whose marker is gone (the user is deleting the folder,
     // or removed the hidden file): it stays the shared folder. Recording it
     // as a plain one would cut its content off the share's rows.
     LogF(CLogger::kInfo, kAddFunction, "Shared folder {%s} without its marker: left as it is", upload.rel.c_str());
-    return true;
+    return false;
   }
-  wrote = true;
   upload.file = scanned;
   if (upload.known) {
     upload.journal = row.active;
@@ -188,7 +191,6 @@ bool CWork::UploadEntry(const CFileInfo& scanned, CUploadWalk& walk, bool& wrote
         return true;
       }
       LogF(CLogger::kInfo, kAddFunction, "Get file block %s", upload.rel.c_str());
-      upload.canDelta = upload.journal.BuildSignature() == 1;  // without one, whole chunks travel
     }
   }
   std::string full = upload.rel;
@@ -205,7 +207,7 @@ bool CWork::UploadEntry(const CFileInfo& scanned, CUploadWalk& walk, bool& wrote
   } else if (scanned.dir == 1) {
     UploadFolder(upload, walk);
   } else {
-    return UploadFile(upload, walk);
+    UploadFile(shared, walk);
   }
   return true;
 }
@@ -268,7 +270,8 @@ void CWork::UploadFolder(CUploadFile& upload, CUploadWalk& walk) {
     if (answered) {
       syncOk_ = 0;
     } else {
-      UploadRefused(upload);
+      upload.reason = back_->GetReason();
+      if (UploadRefused(upload)) back_->ClearLastReason();  // dealt with: not the reason of a failed run
     }
     return;
   }
@@ -279,50 +282,58 @@ void CWork::UploadFolder(CUploadFile& upload, CUploadWalk& walk) {
   }
   SetMark(upload.rel, 1);
   fileCache_->SetPathMark(upload.rel, 1);
-  FolderFinished(upload.rel, walk);
+  walk.lanes.Complete([this, rel = upload.rel, &walk] { FolderFinished(rel, walk); });
 }
 
-bool CWork::UploadFile(CUploadFile& upload, CUploadWalk& walk) {
-  CFileInfo& file = upload.file;
-  const int loaded = walk.prefetch.Load(upload.rel, file);
-  CutNextAhead(upload.rel, walk);
-  if (!loaded) {
+void CWork::UploadFile(const std::shared_ptr<CUploadFile>& upload, CUploadWalk& walk) {
+  // What the file holds in memory while it travels: all of its chunks below
+  // the memory threshold, from it on one chunk read back at a time.
+  const int64_t size = upload->file.size;
+  const int64_t held = size < kMemoryThreshold ? size : int64_t{2} * kChunkSize;
+  walk.lanes.Submit([this, upload, &walk](CTransferLane& lane) { return SendFile(upload, lane, walk); }, held);
+}
+
+// On a lane: cuts the file and takes it through its dialogue with the
+// service. What must be recorded goes to the worker as events; the returned
+// completion finishes the file there, in walk order.
+CTransferLanes::Event CWork::SendFile(const std::shared_ptr<CUploadFile>& upload, CTransferLane& lane,
+                                      CUploadWalk& walk) {
+  if (cancel_) return nullptr;
+  CFileInfo& file = upload->file;
+  if (!fileCache_->CutChunks(upload->rel, file)) {
     LogText(CLogger::kError, kAddFunction, "Fail to load a file chunk");
-    LoadFailed(upload);
-    return true;
+    return [this, upload] { LoadFailed(*upload); };
   }
-  const bool wasFile = upload.known && upload.journal.dir == 0;
-  if (wasFile && file.size == upload.journal.size && file.chunkList == upload.journal.chunkList) {
-    RepairModifyTime(upload);
-    return true;
+  const bool wasFile = upload->known && upload->journal.dir == 0;
+  if (wasFile && file.size == upload->journal.size && file.chunkList == upload->journal.chunkList) {
+    return [this, upload] { RepairModifyTime(*upload); };
   }
-  file.path = upload.serverPath;
+  if (wasFile) upload->canDelta = upload->journal.BuildSignature() == 1;  // without one, whole chunks travel
+  file.path = upload->serverPath;
   std::string ack;
   CChunkInfo chunk;
-  if (!back_->Upload(file, wasFile ? &upload.journal : nullptr, ack, chunk)) {
-    LogF(CLogger::kError, kAddFunction, "Fail to upload a file {%s}", PrintablePath(upload.rel).c_str());
-    UploadRefused(upload);
-    return true;
+  if (!lane.back.Upload(file, wasFile ? &upload->journal : nullptr, ack, chunk)) {
+    LogF(CLogger::kError, kAddFunction, "Fail to upload a file {%s}", PrintablePath(upload->rel).c_str());
+    upload->reason = lane.back.GetReason();
+    return [this, upload] { UploadRefused(*upload); };
   }
-  if (!chunkJournal_->AddFileChunk(file)) {
-    LogText(CLogger::kError, kAddFunction, "Fail to add a chunk info to DB");
-    syncOk_ = 0;
-    return true;
-  }
-  fileCache_->SetPathStatus(upload.rel, 2);
-  upload.total = static_cast<int32_t>(static_cast<uint32_t>(file.size));
-  const bool goOn = RunUploadDialogue(upload, ack, chunk, walk);
+  walk.lanes.Post([this, upload, announced = CFileInfo(file)] {
+    if (!chunkJournal_->AddFileChunk(announced)) {
+      LogText(CLogger::kError, kAddFunction, "Fail to add a chunk info to DB");
+      JournalFailed(*upload);
+    }
+    fileCache_->SetPathStatus(upload->rel, 2);
+  });
+  upload->total = static_cast<int32_t>(static_cast<uint32_t>(file.size));
+  CTransferLanes::Event completion = RunUploadDialogue(upload, ack, chunk, lane, walk);
   file.ClearChunkBuffers();
-  return goOn;
+  upload->readBuffer.reset();
+  return completion;
 }
 
-// While this file travels, the next one the walk will send is cut into chunks.
-void CWork::CutNextAhead(const std::string& rel, CUploadWalk& walk) {
-  const std::vector<CFileInfo>& files = walk.toLoad;
-  const auto self = std::find_if(files.begin() + static_cast<std::ptrdiff_t>(walk.nextLoad), files.end(),
-                                 [&](const CFileInfo& file) { return file.path == rel; });
-  if (self != files.end()) walk.nextLoad = static_cast<std::size_t>(self - files.begin()) + 1;
-  if (walk.nextLoad < files.size()) walk.prefetch.Start(files[walk.nextLoad]);
+void CWork::JournalFailed(CUploadFile& upload) {
+  upload.journalFailed = true;
+  syncOk_ = 0;
 }
 
 // Only the time moved: the journal's time goes back on the file instead of
@@ -360,27 +371,28 @@ void CWork::LoadFailed(const CUploadFile& upload) {
 }
 
 // ---------------------------------------------------------------------------
-// The dialogue of one file
+// The dialogue of one file, on a lane
 
-bool CWork::RunUploadDialogue(CUploadFile& upload, std::string ack, CChunkInfo chunk, CUploadWalk& walk) {
+CTransferLanes::Event CWork::RunUploadDialogue(const std::shared_ptr<CUploadFile>& upload, std::string ack,
+                                               CChunkInfo chunk, CTransferLane& lane, CUploadWalk& walk) {
+  const auto failed = [&](const char* text) -> CTransferLanes::Event {
+    LogText(CLogger::kError, kAddFunction, text);
+    syncOk_ = 0;
+    const std::string reason = lane.back.GetLastReason();
+    if (reason.empty()) return nullptr;
+    return [this, reason] { transferReason_ = reason; };
+  };
   for (;;) {
     if (cancel_) {
       LogText(CLogger::kInfo, kAddFunction, kUserLogout);
       syncOk_ = 0;
-      return false;
+      return nullptr;
     }
-    if (ack == kAllChunkExist) {
-      FinishUpload(upload, walk);
-      return true;
-    }
+    if (ack == kAllChunkExist) return [this, upload, &walk] { FinishUpload(*upload, walk); };
     if (ack == kUploadChunk) {
-      if (!SendChunk(upload, chunk)) return true;
+      if (!SendChunk(upload, chunk, lane, walk.lanes)) return nullptr;
       CChunkInfo next;
-      if (!back_->ChunkDone(upload.file, chunk, ack, next)) {
-        LogText(CLogger::kError, kAddFunction, "Fail to upload a file");
-        syncOk_ = 0;
-        return true;
-      }
+      if (!lane.back.ChunkDone(upload->file, chunk, ack, next)) return failed("Fail to upload a file");
       chunk = next;
       continue;
     }
@@ -390,82 +402,83 @@ bool CWork::RunUploadDialogue(CUploadFile& upload, std::string ack, CChunkInfo c
       // A removal names no next step, whatever its outcome: the file is not
       // stored yet, and the next pass announces it again.
       syncOk_ = 0;
-      if (!transmitter_->RemoveChunk(chunk, result)) {
+      if (!lane.transmitter.RemoveChunk(chunk, result)) {
         LogText(CLogger::kError, kAddFunction, "Fail to remove a chunk to transmiter");
-      } else if (!chunkJournal_->Delete(chunk.key)) {
-        LogText(CLogger::kError, kAddFunction, "Fail to delete a chunk info from DB");
+        return nullptr;
       }
-      return true;
+      return [this, key = chunk.key] {
+        if (!chunkJournal_->Delete(key)) LogText(CLogger::kError, kAddFunction, "Fail to delete a chunk info from DB");
+      };
     }
     if (ack == kMoveConflict || ack == kCopyConflict) {
       const bool move = ack == kMoveConflict;
       LogText(move ? CLogger::kInfo : CLogger::kWarn, kAddFunction,
               move ? "!!!Move a conflict file" : "!!!Copy a conflict file");
-      MoveConflictAside(upload);
-      return true;
+      return [this, upload] { MoveConflictAside(*upload); };
     }
     // An unknown step: the file is not stored and its row stays as it was.
     LogF(CLogger::kFatal, kAddFunction, "Fail to get a valid ack: %s", ack.c_str());
     syncOk_ = 0;
-    return true;
+    return nullptr;
   }
 }
 
-// Sends the chunk the service asked for and records its storage key. On
-// return true `asked` is the chunk as stored, for the report.
-bool CWork::SendChunk(CUploadFile& upload, CChunkInfo& asked) {
-  CFileInfo& file = upload.file;
-  const CChunkInfo* local = nullptr;
-  for (const CChunkInfo& chunk : file.chunks) {
-    if (strcasecmp(chunk.key.c_str(), asked.key.c_str()) == 0) local = &chunk;
+// Sends the chunk the service asked for; its storage key is recorded by the
+// worker. On return true `asked` is the chunk as stored, for the report.
+bool CWork::SendChunk(const std::shared_ptr<CUploadFile>& upload, CChunkInfo& asked, CTransferLane& lane,
+                      CTransferLanes& lanes) {
+  CFileInfo& file = upload->file;
+  std::size_t index = file.chunks.size();
+  for (std::size_t i = 0; i < file.chunks.size() && index == file.chunks.size(); ++i) {
+    if (strcasecmp(file.chunks[i].key.c_str(), asked.key.c_str()) == 0) index = i;
   }
-  if (!local) {
+  if (index == file.chunks.size()) {
     LogText(CLogger::kError, kAddFunction, "Fail to get designed chunk");
     syncOk_ = 0;
     return false;
   }
-  CChunkInfo chunk = *local;
+  CChunkInfo chunk = file.chunks[index];
   chunk.storageId = asked.storageId;
-  const std::size_t at = file.chunkList.find(chunk.key);
-  const int32_t index = at == std::string::npos ? 0 : static_cast<int32_t>(at / kChunkListStride);
-  fileCache_->SetStatusRecord(upload.rel, 2, upload.total, index * kMiBPerChunk);
-  std::unique_ptr<CChunkBuffer> bytes = ChunkBytes(upload, chunk);
+  lanes.Post([this, rel = upload->rel, total = upload->total, index] {
+    fileCache_->SetStatusRecord(rel, 2, total, static_cast<int32_t>(index) * kMiBPerChunk);
+  });
+  std::unique_ptr<CChunkBuffer> bytes = ChunkBytes(*upload, chunk, index);
   if (!bytes) {
-    syncOk_ = 0;
+    lanes.Post([this, upload] { LoadFailed(*upload); });
     return false;
   }
-  const bool sent = SendChunkBytes(upload, chunk, *bytes);
+  const bool sent = SendChunkBytes(*upload, chunk, *bytes, lane, lanes);
   if (file.size < kMemoryThreshold) {
     file.AddChunkBuffer(chunk.key, std::move(bytes));  // the service may ask for it again
   } else {
-    upload.cacheBuffer = std::move(bytes);
+    upload->readBuffer = std::move(bytes);
   }
   if (!sent) return false;
-  if (!chunkJournal_->UpdateStorageKey(chunk.key, chunk.storageId)) {
-    LogText(CLogger::kError, kAddFunction, "Fail to add a chunk info to DB");
-    syncOk_ = 0;
-    return false;
-  }
+  lanes.Post([this, upload, key = chunk.key, storageId = chunk.storageId] {
+    if (!chunkJournal_->UpdateStorageKey(key, storageId)) {
+      LogText(CLogger::kError, kAddFunction, "Fail to add a chunk info to DB");
+      JournalFailed(*upload);
+    }
+  });
   asked = chunk;
   return true;
 }
 
-// The chunk's bytes: below the memory threshold the buffer the cutting kept,
-// from it on the chunk read back from the cache into the file's one buffer.
-std::unique_ptr<CChunkBuffer> CWork::ChunkBytes(CUploadFile& upload, const CChunkInfo& chunk) {
+// The chunk's bytes: below the memory threshold the buffer the cutting kept;
+// from it on read again from the file, into the file's one buffer, and sent
+// only when they still hash to the chunk's key (a file changed since it was
+// cut fails here, and the next pass sends its new version).
+std::unique_ptr<CChunkBuffer> CWork::ChunkBytes(CUploadFile& upload, const CChunkInfo& chunk, std::size_t index) {
   if (upload.file.size < kMemoryThreshold) {
     std::unique_ptr<CChunkBuffer> buffer = upload.file.TakeChunkBuffer(chunk.key);
     if (!buffer) LogText(CLogger::kError, kAddFunction, "Fail to get designed chunk");
     return buffer;
   }
-  // A chunk whose caching failed while the file was cut is not at hand:
-  // nothing else may be sent in its place.
-  CChunkInfo cached;
-  std::unique_ptr<CChunkBuffer> buffer = std::move(upload.cacheBuffer);
+  std::unique_ptr<CChunkBuffer> buffer = std::move(upload.readBuffer);
   if (!buffer) buffer = std::make_unique<CChunkBuffer>(kChunkSize);
-  if (!fileCache_->FindCachedChunk(chunk.key, cached) || !fileCache_->GetChunkCache(chunk, *buffer)) {
+  if (!fileCache_->ReadChunkOfFile(upload.rel, index, chunk, *buffer)) {
     LogF(CLogger::kError, kAddFunction, "Fail to get chunk of file: %s", upload.rel.c_str());
-    upload.cacheBuffer = std::move(buffer);
+    upload.readBuffer = std::move(buffer);
     return nullptr;
   }
   return buffer;
@@ -473,19 +486,21 @@ std::unique_ptr<CChunkBuffer> CWork::ChunkBytes(CUploadFile& upload, const CChun
 
 // A changed file first tries the chunk as a delta against the old version's
 // blocks; the whole chunk follows when that is not possible or fails.
-bool CWork::SendChunkBytes(CUploadFile& upload, CChunkInfo& chunk, const CChunkBuffer& bytes) {
+bool CWork::SendChunkBytes(CUploadFile& upload, CChunkInfo& chunk, const CChunkBuffer& bytes, CTransferLane& lane,
+                           CTransferLanes& lanes) {
   std::string result;
   if (upload.canDelta) {
     CChunkBuffer delta(0);
     if (upload.journal.MakeDelta(bytes, delta)) {
-      if (transmitter_->UploadChunk(chunk, delta, result, 1)) return true;
+      if (lane.transmitter.UploadChunk(chunk, delta, result, 1)) return true;
       LogText(CLogger::kError, kAddFunction, "Fail to upload a chunk to transmiter");
     }
   }
-  if (transmitter_->UploadChunk(chunk, bytes, result, 0)) return true;
+  if (lane.transmitter.UploadChunk(chunk, bytes, result, 0)) return true;
   LogText(CLogger::kError, kAddFunction, "Fail to upload a chunk to transmiter");
-  const std::string reason = transmitter_->GetReason();
-  if (!reason.empty()) transferReason_ = reason;  // the run's end says why (a full disk at the service)
+  const std::string reason = lane.transmitter.GetReason();
+  // The run's end says why (a full disk at the service).
+  if (!reason.empty()) lanes.Post([this, reason] { transferReason_ = reason; });
   syncOk_ = 0;
   return false;
 }
@@ -494,6 +509,7 @@ bool CWork::SendChunkBytes(CUploadFile& upload, CChunkInfo& chunk, const CChunkB
 // scan is recorded as that version all the same (it is what the service
 // holds): the pass repeats and sends the change against it.
 void CWork::FinishUpload(CUploadFile& upload, CUploadWalk& walk) {
+  if (upload.journalFailed) return;  // a chunk row is missing: the next pass announces the file again
   CFileInfo now;
   if (!fileCache_->LookupLocal(upload.rel, now) || now.size != upload.file.size || now.mtime != upload.file.mtime) {
     LogF(CLogger::kInfo, kAddFunction, "File {%s} changed while it was uploaded", upload.rel.c_str());
@@ -529,14 +545,15 @@ void CWork::MoveConflictAside(CUploadFile& upload) {
 // ---------------------------------------------------------------------------
 // Entries left out
 
-void CWork::UploadRefused(const CUploadFile& upload) {
+bool CWork::UploadRefused(const CUploadFile& upload) {
   const NameProblem* problem = ServerNameProblem(upload.serverPath);
-  if (!problem || back_->GetReason() != "9") {
+  if (!problem || upload.reason != "9") {
     syncOk_ = 0;
-    return;
+    if (!upload.reason.empty()) transferReason_ = upload.reason;
+    return false;
   }
-  back_->ClearLastReason();  // dealt with: not the reason of a failed run
   LeaveOut(upload.rel, problem->log, problem->shown);
+  return true;
 }
 
 void CWork::LeaveOut(const std::string& rel, const char* logReason, const char* shownReason) {

@@ -19,7 +19,7 @@ constexpr const char* kTextKeys[] = {
     CConfig::kRootPath,    CConfig::kSchemaVersion,   CConfig::kServerRoot,      CConfig::kLogLevel,
     CConfig::kBackServer,  CConfig::kTransmiterServer, CConfig::kHeartbeatServer, CConfig::kHostName,
     CConfig::kAuthServer,  CConfig::kPassport,        CConfig::kDomain,          CConfig::kProxyType,
-    CConfig::kProxyAddr,   CConfig::kProxyUser,       CConfig::kProxyPasswd,
+    CConfig::kProxyAddr,   CConfig::kProxyUser,       CConfig::kProxyPasswd,     CConfig::kTransferLanes,
 };
 
 constexpr const char* kGeneralKeys[] = {

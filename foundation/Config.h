@@ -32,6 +32,7 @@ class CConfig {
   static constexpr const char* kProxyUser = "proxy_user";
   static constexpr const char* kProxyPasswd = "proxy_passwd";
   static constexpr const char* kProxyFlag = "proxy_flag";  // held as an int
+  static constexpr const char* kTransferLanes = "transfer_lanes";  // files in flight at once
 
   // Defaults filled in at start for empty values: the reference service on
   // this machine.

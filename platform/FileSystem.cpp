@@ -100,6 +100,10 @@ class CRealFileSystem : public IFileSystem {
     return got < 0 ? -errno : got;
   }
 
+  int Seek(int fd, int64_t offset) override {
+    return lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ? 0 : errno;
+  }
+
   ssize_t Write(int fd, const void* data, std::size_t size) override {
     const ssize_t put = write(fd, data, size);
     return put < 0 ? -errno : put;

@@ -51,6 +51,8 @@ class IFileSystem {
   // Creates a new file for writing; fails with EEXIST when anything is there.
   virtual int CreateExclusive(const std::string& path, int& fd) = 0;
   virtual ssize_t Read(int fd, void* data, std::size_t size) = 0;
+  // Moves the position of an open file to `offset` from its start.
+  virtual int Seek(int fd, int64_t offset) = 0;
   virtual ssize_t Write(int fd, const void* data, std::size_t size) = 0;
   virtual int SetMode(int fd, mode_t mode) = 0;
   virtual int Sync(int fd) = 0;

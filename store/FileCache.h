@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -107,6 +108,13 @@ class CFileCache {
   // kMemoryThreshold the chunk bytes stay in the record; from it on they go
   // to the cache folder. Fails when the bytes read differ from info.size.
   int LoadChunk(const std::string& path, CFileInfo& info);
+  // LoadChunk for an upload: from kMemoryThreshold on only the keys and block
+  // lists are kept; ReadChunkOfFile reads a chunk again when it is sent.
+  int CutChunks(const std::string& path, CFileInfo& info);
+  // Chunk `index` of the file at `path` (root-relative) into `buffer`: exactly
+  // chunk.size bytes from index * kChunkSize on, which must hash to chunk.key.
+  // Fails (logged) when the file no longer holds that chunk there.
+  int ReadChunkOfFile(const std::string& path, std::size_t index, const CChunkInfo& chunk, CChunkBuffer& buffer);
   // Writes the buffer's bytes as the cache file of `key` (32 hex digits).
   int CacheChunk(const std::string& key, const CChunkBuffer& buffer);
   // Fills key and size when the cache holds the chunk.
@@ -161,7 +169,8 @@ class CFileCache {
   static bool IsSkippedFileName(const std::string& name);
   int32_t ShareIdOfFolder(const std::string& full);
   int WriteSmallFile(const char* function, const std::string& path, const std::string& content);
-  int AddChunkFromBuffer(CFileInfo& info, std::unique_ptr<CChunkBuffer>& buffer);
+  int Cut(const std::string& path, CFileInfo& info, bool cacheLarge);
+  int AddChunkFromBuffer(CFileInfo& info, std::unique_ptr<CChunkBuffer>& buffer, bool cacheLarge);
   int WriteChunks(CFileInfo& info, CReplacingFile& file);
   void AdoptWriteTime(CFileInfo& info, const std::string& shownPath, const std::string& tempPath);
   std::string CachePath(const std::string& key) const;
@@ -183,6 +192,7 @@ class CFileCache {
   std::map<std::string, std::string> scannedShares_;
   std::set<std::string> reportedLinks_;  // links already logged, each once
   std::vector<std::string> tooDeep_;
+  std::mutex noSpaceMutex_;  // chunks are cached from the transfer lanes too
   std::string noSpaceFolder_;
   ErrorPrompt prompt_;
 };

@@ -1,4 +1,5 @@
 // CFileCache: cutting files into chunks, the chunk cache, rebuilding files.
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -89,7 +90,11 @@ int CFileCache::LoadChunk(CFileInfo& info) {
   return LoadChunk(info.path, info);
 }
 
-int CFileCache::LoadChunk(const std::string& path, CFileInfo& info) {
+int CFileCache::LoadChunk(const std::string& path, CFileInfo& info) { return Cut(path, info, true); }
+
+int CFileCache::CutChunks(const std::string& path, CFileInfo& info) { return Cut(path, info, false); }
+
+int CFileCache::Cut(const std::string& path, CFileInfo& info, bool cacheLarge) {
   constexpr const char* kFunction = "CFileCache::LoadChunk";
   std::string full = path;
   MakeLocalPath(full);
@@ -114,7 +119,7 @@ int CFileCache::LoadChunk(const std::string& path, CFileInfo& info) {
     total += got;
     buffer->SetLength(static_cast<uint32_t>(got));
     if (got < kChunkSize) break;
-    if (!AddChunkFromBuffer(info, buffer)) return 0;
+    if (!AddChunkFromBuffer(info, buffer, cacheLarge)) return 0;
   }
   if (total != info.size) {
     LogF(CLogger::kError, kFunction, "Mismatched filesize %lld with %lld of file: %s", static_cast<long long>(total),
@@ -122,28 +127,53 @@ int CFileCache::LoadChunk(const std::string& path, CFileInfo& info) {
     info.BuildChunkList();
     return 0;
   }
-  if (buffer->length() > 0 && !AddChunkFromBuffer(info, buffer)) return 0;
+  if (buffer->length() > 0 && !AddChunkFromBuffer(info, buffer, cacheLarge)) return 0;
   info.BuildChunkList();
   return 1;
 }
 
 // The buffer's bytes become the record's next chunk. Below the memory
 // threshold the record keeps the buffer and `buffer` gets a fresh one; from
-// it on the bytes go to the cache and the buffer is reused.
-int CFileCache::AddChunkFromBuffer(CFileInfo& info, std::unique_ptr<CChunkBuffer>& buffer) {
+// it on the bytes go to the cache (unless `cacheLarge` is false) and the
+// buffer is reused.
+int CFileCache::AddChunkFromBuffer(CFileInfo& info, std::unique_ptr<CChunkBuffer>& buffer, bool cacheLarge) {
   std::string sums;
   std::string hashes;
   int blocks = 0;
   const std::string key = ChunkKeyBesideBlockLists(*buffer, sums, hashes, blocks);
   info.AddChunk(key, static_cast<int32_t>(buffer->length()), sums, hashes, blocks);
   if (info.size >= kMemoryThreshold) {
-    CacheChunk(key, *buffer);  // a chunk that failed here is found missing when read back
+    if (cacheLarge) CacheChunk(key, *buffer);  // a chunk that failed here is found missing when read back
     buffer->SetLength(0);
     return 1;
   }
   info.AddChunkBuffer(key, std::move(buffer));
   buffer = NewChunkBuffer("CFileCache::LoadChunk");
   return buffer ? 1 : 0;
+}
+
+int CFileCache::ReadChunkOfFile(const std::string& path, std::size_t index, const CChunkInfo& chunk,
+                                CChunkBuffer& buffer) {
+  constexpr const char* kFunction = "CFileCache::ReadChunkOfFile";
+  std::string full = path;
+  MakeLocalPath(full);
+  int fd = -1;
+  if (chunk.size < 0 || static_cast<uint32_t>(chunk.size) > kChunkSize ||
+      (buffer.capacity() < kChunkSize && !buffer.Resize(kChunkSize)) || fs_.OpenRead(full, fd) != 0) {
+    LogF(CLogger::kError, kFunction, "Fail to open a localfile {%s}", full.c_str());
+    return 0;
+  }
+  CDescriptor file(fs_, fd);
+  const int64_t got = fs_.Seek(file.get(), static_cast<int64_t>(index) * kChunkSize) == 0
+                          ? ReadFull(fs_, file.get(), buffer.data(), static_cast<std::size_t>(chunk.size))
+                          : -1;
+  buffer.SetLength(got > 0 ? static_cast<uint32_t>(got) : 0);
+  std::string key;
+  if (got != chunk.size || !CUtil::Md5Hex(buffer.data(), buffer.length(), key) || strcasecmp(key.c_str(), chunk.key.c_str()) != 0) {
+    LogF(CLogger::kWarn, kFunction, "File {%s} no longer holds chunk %zu {%s}", full.c_str(), index, chunk.key.c_str());
+    return 0;
+  }
+  return 1;
 }
 
 // ---- the cache folder ----

@@ -34,10 +34,12 @@ int CFileCache::Prompt(int error) { return prompt_ ? prompt_(std::strerror(error
 void CFileCache::NoteWriteError(int error, const std::string& path) {
   if (error != ENOSPC && error != EDQUOT) return;
   const std::size_t slash = path.rfind('/');
+  std::lock_guard<std::mutex> lock(noSpaceMutex_);
   noSpaceFolder_ = slash == std::string::npos || slash == 0 ? path : path.substr(0, slash);
 }
 
 bool CFileCache::TakeNoSpaceFolder(std::string& folder) {
+  std::lock_guard<std::mutex> lock(noSpaceMutex_);
   if (noSpaceFolder_.empty()) return false;
   folder = std::move(noSpaceFolder_);
   noSpaceFolder_.clear();

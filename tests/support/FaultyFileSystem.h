@@ -29,6 +29,7 @@ class FaultyFileSystem : public platform::IFileSystem {
   int OpenWrite(const std::string& path, int& fd) override;
   int CreateExclusive(const std::string& path, int& fd) override;
   ssize_t Read(int fd, void* data, std::size_t size) override;
+  int Seek(int fd, int64_t offset) override { return real_.Seek(fd, offset); }
   ssize_t Write(int fd, const void* data, std::size_t size) override;
   int SetMode(int fd, mode_t mode) override { return real_.SetMode(fd, mode); }
   int Sync(int fd) override { return real_.Sync(fd); }

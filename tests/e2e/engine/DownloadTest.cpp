@@ -225,12 +225,11 @@ TEST_F(DownloadTest, LogoutDuringADownloadStopsBeforeTheNextChunk) {
   ASSERT_EQ(described.chunks.size(), 10u);
   auto engine = Engine("alice", "alice-pw");
   constexpr uintptr_t kLogoutWindow = 7;
-  // As soon as the first chunk is in the cache, the user logs out.
+  // As soon as the first chunk has been asked for, the user logs out.
   std::atomic<bool> asked{false};
   std::thread user([&] {
-    const std::string cache = Root() + "/.cache";
     for (int i = 0; i < 60000 && !asked; ++i) {
-      if (!NamesStartingWith(cache, described.chunks[0].key.substr(0, 8)).empty()) {
+      if (ChunkRequests(log_.Text(), described.chunks[0].storageId) > 0) {
         asked = engine->work().Request(WM_WORK_LOGOUT, kLogoutWindow) == 1;
         break;
       }

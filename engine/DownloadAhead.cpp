@@ -1,0 +1,125 @@
+#include "engine/DownloadAhead.h"
+
+#include <strings.h>
+
+#include <utility>
+
+#include "engine/TransferLanes.h"
+#include "foundation/Util.h"
+#include "store/ChunkJournal.h"
+#include "store/FileCache.h"
+
+bool BytesMatchKey(const CChunkBuffer& buffer, const std::string& key) {
+  std::string digest;
+  return CUtil::Md5Hex(buffer.data(), buffer.length(), digest) && strcasecmp(digest.c_str(), key.c_str()) == 0;
+}
+
+void FillBlockLists(CChunkInfo& chunk, const CChunkBuffer& buffer) {
+  std::string sums;
+  std::string hashes;
+  int count = 0;
+  CUtil::BlockSignatureLists(buffer.data(), buffer.length(), sums, hashes, count);
+  chunk.blockSum = std::move(sums);
+  chunk.blockHash = std::move(hashes);
+  chunk.blockCount = count;
+}
+
+namespace {
+
+bool KeyCameEarlier(const CFileInfo& file, std::size_t index) {
+  for (std::size_t i = 0; i < index; ++i) {
+    if (file.chunks[i].key == file.chunks[index].key) return true;
+  }
+  return false;
+}
+
+// On a lane. A chunk that fails here is left to the worker, which tries it
+// again and reports why.
+void FetchAhead(CTransferLane& lane, CFileCache& cache, const std::atomic<int>& cancel, const CFileInfo& file,
+                CDownloadAhead::Fetched& fetched) {
+  const bool inMemory = file.size < kMemoryThreshold;
+  for (std::size_t i = 0; i < file.chunks.size() && !cancel; ++i) {
+    const CChunkInfo& chunk = file.chunks[i];
+    CChunkInfo cached;
+    if (KeyCameEarlier(file, i) || cache.FindCachedChunk(chunk.key, cached)) continue;
+    auto buffer = std::make_unique<CChunkBuffer>(0);
+    std::string result;
+    if (!lane.transmitter.DownloadChunk(chunk, result, *buffer) || !BytesMatchKey(*buffer, chunk.key)) continue;
+    CDownloadAhead::Chunk& out = fetched[i];
+    if (!inMemory && !cache.CacheChunk(chunk.key, *buffer)) continue;
+    FillBlockLists(out.lists, *buffer);
+    if (inMemory) out.buffer = std::move(buffer);
+    out.fetched = true;
+  }
+}
+
+}  // namespace
+
+CDownloadAhead::CDownloadAhead(CTransferLanes& lanes, CFileCache& cache, CChunkJournal& chunks,
+                               const std::atomic<int>& cancel, int64_t memoryBudget)
+    : lanes_(lanes), cache_(cache), chunkJournal_(chunks), cancel_(cancel), budget_(memoryBudget) {}
+
+CDownloadAhead::~CDownloadAhead() = default;
+
+void CDownloadAhead::Expect(const CFileInfo& file) {
+  indexOf_[file.path] = expected_.size();
+  expected_.push_back(file);
+}
+
+void CDownloadAhead::Pump() {
+  while (next_ < expected_.size() && !cancel_) {
+    CFileInfo& file = expected_[next_];
+    const int64_t held = file.size < kMemoryThreshold ? file.size : int64_t{2} * kChunkSize;
+    if (held_ > 0 && held_ + held > budget_) return;
+    auto entry = std::make_shared<Entry>();
+    entry->file = file;
+    entry->held = held;
+    if (!chunkJournal_.GetFileChunk(entry->file)) {
+      ++next_;  // the worker meets the same failure and reports it
+      continue;
+    }
+    entry->chunks.resize(entry->file.chunks.size());
+    CFileCache& cache = cache_;
+    const std::atomic<int>& cancel = cancel_;
+    const bool started = lanes_.TrySubmit(
+        [entry, &cache, &cancel](CTransferLane& lane) -> CTransferLanes::Event {
+          FetchAhead(lane, cache, cancel, entry->file, entry->chunks);
+          return [entry] { entry->done = true; };
+        },
+        0);
+    if (!started) return;
+    started_[next_] = entry;
+    held_ += held;
+    file = CFileInfo();  // its copy travels with the entry
+    ++next_;
+  }
+}
+
+bool CDownloadAhead::Take(const std::string& serverPath, Fetched& fetched) {
+  const auto found = indexOf_.find(serverPath);
+  if (found == indexOf_.end()) return false;
+  const std::size_t index = found->second;
+  while (!started_.empty() && started_.begin()->first < index) Drop(started_.begin()->first);
+  if (next_ <= index) next_ = index + 1;  // the worker is there: too late to start it ahead
+  const auto entry = started_.find(index);
+  if (entry == started_.end()) {
+    Pump();
+    return false;
+  }
+  const std::shared_ptr<Entry> taken = entry->second;
+  lanes_.RunUntil([&] { return taken->done; });
+  Drop(index);
+  Pump();
+  if (!taken->done) return false;
+  fetched = std::move(taken->chunks);
+  return true;
+}
+
+// A file still in flight keeps its memory until its fetch ends; it is not
+// counted any more, which the budget's one-file slack allows for.
+void CDownloadAhead::Drop(std::size_t index) {
+  const auto entry = started_.find(index);
+  if (entry == started_.end()) return;
+  held_ -= entry->second->held;
+  started_.erase(entry);
+}

@@ -1,0 +1,75 @@
+#pragma once
+// Fetches the chunks of the files a download phase will bring in, on the
+// transfer lanes, ahead of the worker: each chunk the cache lacks is
+// downloaded, checked against its key and given its block lists, then kept
+// in memory (a file below the memory threshold) or written to the chunk
+// cache (so that a download cut short resumes without fetching it again).
+// The worker takes a file's chunks when its decisions reach the file and
+// fetches itself whatever a lane could not, exactly as without read-ahead:
+// every decision and every write to the user folder stays the worker's.
+//
+// Worker only, but for the jobs it gives the lanes.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/FileInfo.h"
+
+class CChunkBuffer;
+class CChunkJournal;
+class CFileCache;
+class CTransferLanes;
+
+// Whether the bytes are the chunk `key` names.
+bool BytesMatchKey(const CChunkBuffer& buffer, const std::string& key);
+// The chunk's block lists from its bytes.
+void FillBlockLists(CChunkInfo& chunk, const CChunkBuffer& buffer);
+
+class CDownloadAhead {
+ public:
+  struct Chunk {
+    bool fetched = false;  // lists filled; the bytes in `buffer` or in the cache
+    CChunkInfo lists;
+    std::unique_ptr<CChunkBuffer> buffer;
+  };
+  using Fetched = std::vector<Chunk>;  // by chunk index
+
+  CDownloadAhead(CTransferLanes& lanes, CFileCache& cache, CChunkJournal& chunks, const std::atomic<int>& cancel,
+                 int64_t memoryBudget);
+  ~CDownloadAhead();
+  CDownloadAhead(const CDownloadAhead&) = delete;
+  CDownloadAhead& operator=(const CDownloadAhead&) = delete;
+
+  // A file (server path, chunk list) the worker is expected to download, in
+  // the order it will get there.
+  void Expect(const CFileInfo& file);
+  // Starts fetches while lanes and memory allow.
+  void Pump();
+  // The chunks fetched for the file at `serverPath`, waiting for its fetch
+  // when one runs; false when it was not fetched ahead. Files expected
+  // before it are dropped.
+  bool Take(const std::string& serverPath, Fetched& fetched);
+
+ private:
+  struct Entry {
+    CFileInfo file;
+    Fetched chunks;
+    int64_t held = 0;
+    bool done = false;
+  };
+  void Drop(std::size_t index);
+
+  CTransferLanes& lanes_;
+  CFileCache& cache_;
+  CChunkJournal& chunkJournal_;
+  const std::atomic<int>& cancel_;
+  const int64_t budget_;
+  std::vector<CFileInfo> expected_;
+  std::map<std::string, std::size_t> indexOf_;
+  std::size_t next_ = 0;  // the first expected file not yet started
+  std::map<std::size_t, std::shared_ptr<Entry>> started_;
+  int64_t held_ = 0;  // memory of started files not yet taken
+};
