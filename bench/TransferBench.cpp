@@ -12,6 +12,7 @@
 // medians, the ratios against rsync -a --fsync, and one line per target.
 //
 // vessa_bench_transfer [--reps N] [--lanes N] [--cases upload,download,small]
+//                      [--sync-program PATH] [--service-program PATH]
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -44,6 +45,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUser = "bench";
+// The programs measured: this build's, or others given on the command line
+// (to set an earlier build beside the same anchors).
+std::string syncProgram = VESSA_SYNC_PROGRAM;
+std::string serviceProgram = VESSA_SERVICE_PROGRAM;
 constexpr const char* kPassword = "bench-pw";
 
 // ---------------------------------------------------------------------------
@@ -219,12 +224,12 @@ class VessaService {
   explicit VessaService(std::string data) : data_(std::move(data)) {}
   bool Create() {
     fs::create_directories(data_);
-    return Run({VESSA_SERVICE_PROGRAM, "--data", data_, "init"}).status == 0 &&
-           Run({VESSA_SERVICE_PROGRAM, "--data", data_, "adduser", kUser, kPassword}).status == 0;
+    return Run({serviceProgram, "--data", data_, "init"}).status == 0 &&
+           Run({serviceProgram, "--data", data_, "adduser", kUser, kPassword}).status == 0;
   }
   bool Start() {
     port_ = FreePort();
-    return process_.Start({VESSA_SERVICE_PROGRAM, "--data", data_, "serve", "--port", std::to_string(port_)}) &&
+    return process_.Start({serviceProgram, "--data", data_, "serve", "--port", std::to_string(port_)}) &&
            WaitUntilAccepting(port_);
   }
   Usage Stop() { return process_.Stop(SIGTERM); }
@@ -241,7 +246,7 @@ class VessaService {
 Usage RunVessaSync(const std::string& root, const std::string& home, const VessaService& service,
                    const std::string& host, int lanes) {
   for (const char* sub : {"config", "state", "runtime", "cache"}) fs::create_directories(home + "/" + sub);
-  std::vector<std::string> argv = {VESSA_SYNC_PROGRAM, "--root", root, "--user", kUser, "--host-name", host,
+  std::vector<std::string> argv = {syncProgram, "--root", root, "--user", kUser, "--host-name", host,
                                    "--auth-server", service.AuthUrl(), "--once", "--yes", "--log-level", "2"};
   if (lanes > 0) {
     argv.push_back("--lanes");
@@ -464,6 +469,8 @@ int main(int argc, char** argv) {
     if (name == "--reps") reps = std::max(1, std::atoi(argv[i + 1]));
     else if (name == "--lanes") bench.lanes = std::atoi(argv[i + 1]);
     else if (name == "--cases") cases = argv[i + 1];
+    else if (name == "--sync-program") syncProgram = argv[i + 1];
+    else if (name == "--service-program") serviceProgram = argv[i + 1];
   }
   TempDir folder("vessa-transfer-bench");
   bench.work = folder.path();

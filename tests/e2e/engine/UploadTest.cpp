@@ -4,9 +4,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include <chrono>
+#include <thread>
+
 #include "tests/e2e/engine/EngineFixture.h"
 #include "store/FileJournal.h"
 #include "tests/e2e/engine/TreeState.h"
+#include "tests/support/MutatingProxy.h"
 
 namespace {
 
@@ -133,6 +137,92 @@ TEST_F(UploadTest, AnEntryTheServiceRefusesIsTriedAgainButNamedOnce) {
   EXPECT_GE(engine->sink().Count("tray: 2 alice - " + Local("已同步，1 个项目除外")), 2u);
   EXPECT_GE(Requests(from, {"name=\"upload_file\"", "tab&#9;here.txt"}), 2u);
   EXPECT_TRUE(alice_->List().count(CFileJournal::ToKey(alice_->ServerPath("/fine.txt"))));
+}
+
+// ---------------------------------------------------------------------------
+// Several files in flight
+
+// The service's answer to the announcement of `name`, made a refusal.
+MutatingProxy::Mutation RefuseAnnouncementOf(const std::string& name, std::function<void()> alsoDo = nullptr) {
+  return [name, alsoDo](ProxiedExchange& exchange) {
+    if (exchange.payload != "upload_file_rsp" || exchange.requestBody.find(name) == std::string::npos) return false;
+    if (alsoDo) {
+      alsoDo();
+      return false;
+    }
+    const std::size_t at = exchange.body.find("result=\"OK\"");
+    if (at == std::string::npos) return false;
+    exchange.body.replace(at, 11, "result=\"FAIL\"");
+    return true;
+  };
+}
+
+// One file refused on its lane fails alone: the files on the other lanes are
+// stored and recorded, and the run ends unfinished; the next one sends it.
+TEST_F(UploadTest, AFileTheServiceRefusesFailsAloneWhileTheOtherLanesGoOn) {
+  MutatingProxy proxy(service_->Port());
+  TestEngine engine(Root(), proxy.Url("/vorportal/LoginServlet"), "alice", "alice-pw");
+  ASSERT_TRUE(engine.Started());
+  ASSERT_EQ(engine.LogIn(), 1);
+  fs::create_directories(engine.Local("/lanes"));
+  for (int i = 0; i < 6; ++i) WriteFile(engine.Local("/lanes/f" + std::to_string(i)), TestBytes(5 * kMiB, 60 + i));
+  WriteFile(engine.Local("/lanes/refused.bin"), TestBytes(5 * kMiB, 70));
+  proxy.SetMutation(RefuseAnnouncementOf("refused.bin"));
+  EXPECT_EQ(engine.Sync(), 0);
+  EXPECT_GE(proxy.Mutated(), 1u);
+  const CBack::FileMap listed = alice_->List();
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_TRUE(listed.count(CFileJournal::ToKey(alice_->ServerPath("/lanes/f" + std::to_string(i))))) << i;
+  }
+  EXPECT_FALSE(listed.count(CFileJournal::ToKey(alice_->ServerPath("/lanes/refused.bin"))));
+  proxy.SetMutation(nullptr);
+  EXPECT_EQ(engine.Sync(), 2);
+  EXPECT_EQ(LocalTree(engine.UserFolder()), ServiceTree(*alice_, *service_));
+}
+
+// A logout while several files travel ends every lane promptly; nothing is
+// recorded as stored that is not, and the next login finishes the upload.
+TEST_F(UploadTest, ALogoutWhileSeveralFilesTravelStopsEveryLane) {
+  auto engine = Engine("alice", "alice-pw");
+  ASSERT_EQ(engine->LogIn(), 1);
+  fs::create_directories(engine->Local("/many"));
+  for (int i = 0; i < 4; ++i) WriteFile(engine->Local("/many/f" + std::to_string(i)), TestBytes(16 * kMiB, 80 + i));
+  const std::size_t from = log_.Text().size();
+  ASSERT_EQ(engine->work().Request(WM_WORK_SYNC, 0), 1);
+  for (int i = 0; i < 20000 && Requests(from, {"name=\"upload_chunk\""}) < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_GE(Requests(from, {"name=\"upload_chunk\""}), 2u);
+  const auto asked = std::chrono::steady_clock::now();
+  ASSERT_TRUE(engine->LogOut());
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
+  EXPECT_TRUE(log_.Contains("User request logout"));
+  EXPECT_LT(Requests(from, {"name=\"upload_chunk\""}), 16u);  // far from all of them
+  ASSERT_EQ(engine->LogIn(), 1);
+  EXPECT_EQ(engine->Sync(), 2);
+  EXPECT_EQ(LocalTree(engine->UserFolder()), ServiceTree(*alice_, *service_));
+}
+
+// A large file changed after it was cut and announced: no chunk leaves under
+// a key its bytes do not have; the file fails, and the repeated pass sends
+// the new content.
+TEST_F(UploadTest, AFileChangedBetweenCuttingAndSendingIsSentAgainWithItsNewContent) {
+  MutatingProxy proxy(service_->Port());
+  TestEngine engine(Root(), proxy.Url("/vorportal/LoginServlet"), "alice", "alice-pw");
+  ASSERT_TRUE(engine.Started());
+  ASSERT_EQ(engine.LogIn(), 1);
+  const std::string path = engine.Local("/large.bin");
+  WriteFile(path, TestBytes(64 * kMiB, 90));
+  bool changed = false;
+  proxy.SetMutation(RefuseAnnouncementOf("large.bin", [&] {
+    if (changed) return;
+    changed = true;
+    Overwrite(path, 40 * kMiB + 5, '!');  // chunk 10, before the service asks for it
+  }));
+  EXPECT_EQ(engine.Sync(), 2);
+  EXPECT_TRUE(changed);
+  EXPECT_TRUE(log_.Contains("no longer holds chunk 10"));
+  EXPECT_EQ(LocalTree(engine.UserFolder()), ServiceTree(*alice_, *service_));
 }
 
 }  // namespace
