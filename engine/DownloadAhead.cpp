@@ -26,31 +26,89 @@ void FillBlockLists(CChunkInfo& chunk, const CChunkBuffer& buffer) {
 
 namespace {
 
-bool KeyCameEarlier(const CFileInfo& file, std::size_t index) {
+// The first index of chunk `index`'s key; `index` when it comes first there.
+std::size_t FirstOfKey(const CFileInfo& file, std::size_t index) {
   for (std::size_t i = 0; i < index; ++i) {
+    if (file.chunks[i].key == file.chunks[index].key) return i;
+  }
+  return index;
+}
+
+bool KeyComesAgain(const CFileInfo& file, std::size_t index) {
+  for (std::size_t i = index + 1; i < file.chunks.size(); ++i) {
     if (file.chunks[i].key == file.chunks[index].key) return true;
   }
   return false;
 }
 
-// On a lane. A chunk that fails here is left to the worker, which tries it
-// again and reports why.
+bool Download(CTransferLane& lane, const CChunkInfo& chunk, CChunkBuffer& buffer) {
+  std::string result;
+  return lane.transmitter.DownloadChunk(chunk, result, buffer) && BytesMatchKey(buffer, chunk.key);
+}
+
+// On a lane, chunks from `from` on into memory (below the memory threshold)
+// or the cache. A chunk that fails here is left to the worker, which tries
+// it again and reports why.
 void FetchAhead(CTransferLane& lane, CFileCache& cache, const std::atomic<int>& cancel, const CFileInfo& file,
-                CDownloadAhead::Fetched& fetched) {
+                CDownloadAhead::Fetched& fetched, std::size_t from) {
   const bool inMemory = file.size < kMemoryThreshold;
-  for (std::size_t i = 0; i < file.chunks.size() && !cancel; ++i) {
+  for (std::size_t i = from; i < file.chunks.size() && !cancel; ++i) {
     const CChunkInfo& chunk = file.chunks[i];
     CChunkInfo cached;
-    if (KeyCameEarlier(file, i) || cache.FindCachedChunk(chunk.key, cached)) continue;
+    if (fetched.chunks[i].fetched || FirstOfKey(file, i) != i || cache.FindCachedChunk(chunk.key, cached)) continue;
     auto buffer = std::make_unique<CChunkBuffer>(0);
-    std::string result;
-    if (!lane.transmitter.DownloadChunk(chunk, result, *buffer) || !BytesMatchKey(*buffer, chunk.key)) continue;
-    CDownloadAhead::Chunk& out = fetched[i];
+    if (!Download(lane, chunk, *buffer)) continue;
+    CDownloadAhead::Chunk& out = fetched.chunks[i];
     if (!inMemory && !cache.CacheChunk(chunk.key, *buffer)) continue;
     FillBlockLists(out.lists, *buffer);
     if (inMemory) out.buffer = std::move(buffer);
     out.fetched = true;
   }
+}
+
+// On a lane, a large file's chunks in order into an assembly; a key that
+// comes again is cached at its first place and read back at the next.
+// The number of chunks assembled.
+std::size_t Assemble(CTransferLane& lane, CFileCache& cache, const std::atomic<int>& cancel, const CFileInfo& file,
+                     CDownloadAhead::Fetched& fetched, CReplacingFile& assembly) {
+  CChunkBuffer buffer(kChunkSize);
+  std::size_t i = 0;
+  for (; i < file.chunks.size() && !cancel; ++i) {
+    const CChunkInfo& chunk = file.chunks[i];
+    CDownloadAhead::Chunk& out = fetched.chunks[i];
+    const std::size_t first = FirstOfKey(file, i);
+    CChunkInfo cached;
+    if (first != i) {
+      if (!cache.GetChunkCache(chunk, buffer)) break;
+      out.lists = fetched.chunks[first].lists;
+    } else {
+      const bool wasCached = cache.FindCachedChunk(chunk.key, cached);
+      if (wasCached ? !cache.GetChunkCache(chunk, buffer) : !Download(lane, chunk, buffer)) break;
+      if (!wasCached && KeyComesAgain(file, i) && !cache.CacheChunk(chunk.key, buffer)) break;
+      FillBlockLists(out.lists, buffer);
+    }
+    if (assembly.Write(buffer.data(), buffer.length()) != 0) break;
+    out.fetched = true;
+  }
+  return i;
+}
+
+void FetchFileAhead(CTransferLane& lane, CFileCache& cache, const std::atomic<int>& cancel, const CFileInfo& file,
+                    CDownloadAhead::Fetched& fetched) {
+  std::unique_ptr<CReplacingFile> assembly;
+  if (file.size >= kMemoryThreshold) assembly = cache.NewAssembly();
+  if (!assembly) {
+    FetchAhead(lane, cache, cancel, file, fetched, 0);
+    return;
+  }
+  const std::size_t assembled = Assemble(lane, cache, cancel, file, fetched, *assembly);
+  if (assembled == file.chunks.size() && assembly->Flush() == 0) {
+    fetched.assembly = std::move(assembly);
+    return;
+  }
+  cache.CacheAssembledChunks(*assembly, file, assembled);
+  assembly.reset();
+  if (!cancel) FetchAhead(lane, cache, cancel, file, fetched, assembled);
 }
 
 }  // namespace
@@ -78,12 +136,12 @@ void CDownloadAhead::Pump() {
       ++next_;  // the worker meets the same failure and reports it
       continue;
     }
-    entry->chunks.resize(entry->file.chunks.size());
+    entry->fetched.chunks.resize(entry->file.chunks.size());
     CFileCache& cache = cache_;
     const std::atomic<int>& cancel = cancel_;
     const bool started = lanes_.TrySubmit(
         [entry, &cache, &cancel](CTransferLane& lane) -> CTransferLanes::Event {
-          FetchAhead(lane, cache, cancel, entry->file, entry->chunks);
+          FetchFileAhead(lane, cache, cancel, entry->file, entry->fetched);
           return [entry] { entry->done = true; };
         },
         0);
@@ -111,7 +169,7 @@ bool CDownloadAhead::Take(const std::string& serverPath, Fetched& fetched) {
   Drop(index);
   Pump();
   if (!taken->done) return false;
-  fetched = std::move(taken->chunks);
+  fetched = std::move(taken->fetched);
   return true;
 }
 

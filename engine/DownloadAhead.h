@@ -1,9 +1,11 @@
 #pragma once
 // Fetches the chunks of the files a download phase will bring in, on the
 // transfer lanes, ahead of the worker: each chunk the cache lacks is
-// downloaded, checked against its key and given its block lists, then kept
-// in memory (a file below the memory threshold) or written to the chunk
-// cache (so that a download cut short resumes without fetching it again).
+// downloaded, checked against its key and given its block lists. A file
+// below the memory threshold keeps them in memory; a larger one is
+// assembled in the cache folder as they arrive and flushed, so the worker
+// only moves it in (each byte written once). An assembly cut short leaves
+// what arrived in the chunk cache, so the next pass fetches only the rest.
 // The worker takes a file's chunks when its decisions reach the file and
 // fetches itself whatever a lane could not, exactly as without read-ahead:
 // every decision and every write to the user folder stays the worker's.
@@ -15,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "store/ReplacingFile.h"
 
 #include "store/FileInfo.h"
 
@@ -35,7 +39,10 @@ class CDownloadAhead {
     CChunkInfo lists;
     std::unique_ptr<CChunkBuffer> buffer;
   };
-  using Fetched = std::vector<Chunk>;  // by chunk index
+  struct Fetched {
+    std::vector<Chunk> chunks;                // by chunk index
+    std::unique_ptr<CReplacingFile> assembly;  // the whole file, when assembled
+  };
 
   CDownloadAhead(CTransferLanes& lanes, CFileCache& cache, CChunkJournal& chunks, const std::atomic<int>& cancel,
                  int64_t memoryBudget);
@@ -56,7 +63,7 @@ class CDownloadAhead {
  private:
   struct Entry {
     CFileInfo file;
-    Fetched chunks;
+    Fetched fetched;
     int64_t held = 0;
     bool done = false;
   };

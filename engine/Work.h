@@ -54,6 +54,7 @@ class CWorkBack;
 class CWorkTransmitter;
 class CTransferLanes;
 class CDownloadAhead;
+class CReplacingFile;
 struct CTransferLane;
 class CChunkBuffer;
 struct CChunkInfo;
@@ -136,7 +137,7 @@ class CWork {
 
   // ---- transfer lanes ----
   // What the files in flight may hold in memory together (one always goes).
-  static constexpr int64_t kLaneMemoryBudget = int64_t{48} << 20;
+  static constexpr int64_t kLaneMemoryBudget = int64_t{16} << 20;
   // transfer_lanes from the settings: 1 to 8, 3 when unset or unreadable.
   int TransferLaneCount() const;
   // Gives a lane's clients the login's settings (WorkLogin.cpp).
@@ -213,7 +214,8 @@ class CWork {
   int DownloadFileChunks(CFileInfo& file, const std::string& rel);
   int ReplaceFileChunks(const CFileInfo& active, CFileInfo& file, const std::string& relOld, const std::string& relNew);
   int RecordAdjustedTime(CFileInfo& file, const CFileInfo& updated);
-  int RecordAndMakeFile(CFileInfo& file, const std::string& rel, bool chunksComplete, const char* function);
+  int RecordAndMakeFile(CFileInfo& file, const std::string& rel, bool chunksComplete, const char* function,
+                        CReplacingFile* assembly = nullptr);
 
   // ---- upload phase: additions and changes (WorkUpload.cpp) ----
   int Upload();

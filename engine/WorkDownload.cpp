@@ -140,8 +140,9 @@ int CWork::DownloadFileChunks(CFileInfo& file, const std::string& rel) {
     return 0;
   }
   const bool inMemory = file.size < kMemoryThreshold;
-  CDownloadAhead::Fetched ahead;
-  if (!downloadAhead_ || !downloadAhead_->Take(file.path, ahead)) ahead.clear();
+  CDownloadAhead::Fetched fetched;
+  if (!downloadAhead_ || !downloadAhead_->Take(file.path, fetched)) fetched.chunks.clear();
+  std::vector<CDownloadAhead::Chunk>& ahead = fetched.chunks;
   for (std::size_t i = 0; i < ahead.size() && inMemory; ++i) {
     if (ahead[i].fetched) file.AddChunkBuffer(file.chunks[i].key, std::move(ahead[i].buffer));
   }
@@ -175,7 +176,7 @@ int CWork::DownloadFileChunks(CFileInfo& file, const std::string& rel) {
     if (inMemory) file.AddChunkBuffer(chunk.key, std::move(buffer));
   }
   if (failed) KeepHeldChunks(*fileCache_, file);
-  return RecordAndMakeFile(file, rel, !failed, kFunction);
+  return RecordAndMakeFile(file, rel, !failed, kFunction, fetched.assembly.get());
 }
 
 // A file system that keeps coarser times gave the file another time than
@@ -284,14 +285,17 @@ int CWork::ReplaceFileChunks(const CFileInfo& active, CFileInfo& file, const std
 
 // The fetched chunks go to the chunk journal (even an incomplete set: the
 // next pass fetches only what is missing), then the file is assembled at
-// `rel` when every chunk is at hand.
-int CWork::RecordAndMakeFile(CFileInfo& file, const std::string& rel, bool chunksComplete, const char* function) {
+// `rel` when every chunk is at hand (moved in, when a lane assembled it).
+int CWork::RecordAndMakeFile(CFileInfo& file, const std::string& rel, bool chunksComplete, const char* function,
+                             CReplacingFile* assembly) {
   if (!chunkJournal_->AddFileChunk(file)) {
     LogText(CLogger::kError, function, "Fail to add a chunk info to DB");
     return 0;
   }
   file.path = rel;
-  if (!chunksComplete || !fileCache_->MakeFile(file)) {
+  const bool made =
+      chunksComplete && (assembly ? fileCache_->MakeFileFromAssembly(file, *assembly) : fileCache_->MakeFile(file));
+  if (!made) {
     LogF(CLogger::kError, function, "Fail to make a file {%s}", rel.c_str());
     return 0;
   }

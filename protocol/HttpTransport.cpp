@@ -2,10 +2,28 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+
 namespace {
 
+struct BodyTarget {
+  CURL* easy;
+  std::string* body;
+};
+
+// A 4 MiB chunk answer grown by appends would reallocate and copy it
+// several times and hold up to twice its size: the room its announced
+// length asks for is taken at once (within a bound, whatever it announces).
 size_t CollectBody(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
+  constexpr curl_off_t kMostReserved = 8 << 20;
+  auto* into = static_cast<BodyTarget*>(target);
+  if (into->body->empty()) {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(into->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0) {
+      into->body->reserve(static_cast<std::size_t>(std::min(length, kMostReserved)));
+    }
+  }
+  into->body->append(data, size * count);
   return size * count;
 }
 
@@ -90,8 +108,9 @@ int CHttpTransport::Post(const std::string& url, const std::string& contentType,
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  BodyTarget target{easy, &reply.body};
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, CollectBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &reply.body);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &target);
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs_));
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -115,6 +116,17 @@ class CFileCache {
   // chunk.size bytes from index * kChunkSize on, which must hash to chunk.key.
   // Fails (logged) when the file no longer holds that chunk there.
   int ReadChunkOfFile(const std::string& path, std::size_t index, const CChunkInfo& chunk, CChunkBuffer& buffer);
+  // ---- a large download assembled in the cache folder ----
+  // A new, empty assembly file in the cache folder, open for writing; null
+  // when it cannot be made (logged).
+  std::unique_ptr<CReplacingFile> NewAssembly();
+  // Moves a complete assembly (written and flushed) in as info.path's file,
+  // with the permissions of a file it replaces and the record's modify time
+  // (copied instead when the user folder lies on another file system).
+  int MakeFileFromAssembly(CFileInfo& info, CReplacingFile& assembly);
+  // Puts chunks [0, count) of an assembly cut short into the cache, so the
+  // next pass does not fetch them again.
+  void CacheAssembledChunks(CReplacingFile& assembly, const CFileInfo& info, std::size_t count);
   // Writes the buffer's bytes as the cache file of `key` (32 hex digits).
   int CacheChunk(const std::string& key, const CChunkBuffer& buffer);
   // Fills key and size when the cache holds the chunk.
@@ -172,6 +184,10 @@ class CFileCache {
   int Cut(const std::string& path, CFileInfo& info, bool cacheLarge);
   int AddChunkFromBuffer(CFileInfo& info, std::unique_ptr<CChunkBuffer>& buffer, bool cacheLarge);
   int WriteChunks(CFileInfo& info, CReplacingFile& file);
+  // Sets the mode of a file it replaces, closes, dates and commits the new
+  // version of info.path's file (`full`).
+  int FinishFile(CFileInfo& info, const std::string& full, CReplacingFile& file, bool durable);
+  int CopyAssembly(CReplacingFile& assembly, const std::string& full, CReplacingFile& copy);
   void AdoptWriteTime(CFileInfo& info, const std::string& shownPath, const std::string& tempPath);
   std::string CachePath(const std::string& key) const;
   std::string StatusPath(const std::string& path) const;

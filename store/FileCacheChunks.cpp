@@ -249,6 +249,11 @@ int CFileCache::MakeFile(CFileInfo& info) {
   }
   SetPathStatus(info.path, 2);
   if (!WriteChunks(info, file)) return 0;  // `file` removes the partial copy
+  return FinishFile(info, full, file, true);
+}
+
+int CFileCache::FinishFile(CFileInfo& info, const std::string& full, CReplacingFile& file, bool durable) {
+  constexpr const char* kFunction = "CFileCache::MakeFile";
   if (file.written() != info.size) {
     LogF(CLogger::kError, kFunction, "Fail to make file {%s} for Mismatched size %u with %u, remove it!", full.c_str(),
          static_cast<unsigned>(file.written()), static_cast<unsigned>(info.size));
@@ -257,7 +262,7 @@ int CFileCache::MakeFile(CFileInfo& info) {
   FileStatus old;
   fs_.Stat(full, old);
   if (old.type == EntryType::kFile) file.SetMode(old.mode);  // a replaced file keeps its permissions
-  if (const int error = file.Close(true)) {
+  if (const int error = file.Close(durable)) {
     LogF(CLogger::kError, kFunction, "Fail to write a localfile {%s} error :%d", full.c_str(), error);
     NoteWriteError(error, full);
     return 0;
@@ -268,6 +273,68 @@ int CFileCache::MakeFile(CFileInfo& info) {
     return 0;
   }
   return 1;
+}
+
+// ---- a large download assembled in the cache folder ----
+
+std::unique_ptr<CReplacingFile> CFileCache::NewAssembly() {
+  auto assembly = std::make_unique<CReplacingFile>(fs_, CachePath("assembly"));
+  if (const int error = assembly->Open()) {
+    LogF(CLogger::kError, "CFileCache::NewAssembly", "Fail to open a localfile in {%s} error :%d",
+         cacheFolder_.c_str(), error);
+    NoteWriteError(error, cacheFolder_ + "/");
+    return nullptr;
+  }
+  return assembly;
+}
+
+int CFileCache::MakeFileFromAssembly(CFileInfo& info, CReplacingFile& assembly) {
+  std::string full = info.path;
+  MakeLocalPath(full);
+  SetPathStatus(info.path, 2);
+  assembly.Retarget(full);
+  // Flushed on its lane already: the close needs no second flush.
+  if (FinishFile(info, full, assembly, false)) return 1;
+  if (!assembly.tempPath().empty()) {
+    // The rename cannot cross to a user folder on another file system.
+    CReplacingFile copy(fs_, full);
+    if (CopyAssembly(assembly, full, copy) && FinishFile(info, full, copy, true)) return 1;
+  }
+  return 0;
+}
+
+int CFileCache::CopyAssembly(CReplacingFile& assembly, const std::string& full, CReplacingFile& copy) {
+  constexpr const char* kFunction = "CFileCache::MakeFile";
+  int fd = -1;
+  if (copy.Open() != 0 || fs_.OpenRead(assembly.tempPath(), fd) != 0) {
+    LogF(CLogger::kError, kFunction, "Fail to open a localfile {%s}", full.c_str());
+    return 0;
+  }
+  CDescriptor source(fs_, fd);
+  std::unique_ptr<CChunkBuffer> buffer = NewChunkBuffer(kFunction);
+  for (int64_t got = 1; buffer && got > 0;) {
+    got = ReadFull(fs_, source.get(), buffer->data(), kChunkSize);
+    if (got < 0) return 0;
+    if (const int error = copy.Write(buffer->data(), static_cast<std::size_t>(got))) {
+      LogF(CLogger::kError, kFunction, "Fail to write a localfile {%s} error :%d", full.c_str(), error);
+      NoteWriteError(error, full);
+      return 0;
+    }
+  }
+  return buffer ? 1 : 0;
+}
+
+void CFileCache::CacheAssembledChunks(CReplacingFile& assembly, const CFileInfo& info, std::size_t count) {
+  int fd = -1;
+  if (assembly.Flush() != 0 || fs_.OpenRead(assembly.tempPath(), fd) != 0) return;
+  CDescriptor source(fs_, fd);
+  std::unique_ptr<CChunkBuffer> buffer = NewChunkBuffer("CFileCache::CacheAssembledChunks");
+  for (std::size_t i = 0; buffer && i < count && i < info.chunks.size(); ++i) {
+    const int64_t got = ReadFull(fs_, source.get(), buffer->data(), kChunkSize);
+    if (got != info.chunks[i].size) return;
+    buffer->SetLength(static_cast<uint32_t>(got));
+    CacheChunk(info.chunks[i].key, *buffer);
+  }
 }
 
 // Writes the chunks in order, each from the record's buffer or from the

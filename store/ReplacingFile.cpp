@@ -83,6 +83,8 @@ int CReplacingFile::Write(const void* data, std::size_t size) {
 
 int CReplacingFile::SetMode(mode_t mode) { return fs_.SetMode(fd_, mode); }
 
+int CReplacingFile::Flush() { return fd_ < 0 ? EBADF : fs_.Sync(fd_); }
+
 int CReplacingFile::Close(bool durable) {
   if (fd_ < 0) return EBADF;
   const int synced = durable ? fs_.Sync(fd_) : 0;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/FileSystem.h"
 
@@ -21,8 +22,12 @@ class CReplacingFile {
   // Writes all bytes; 0 or an errno value.
   int Write(const void* data, std::size_t size);
   int SetMode(mode_t mode);
+  // Flushes what was written to the disk, the file staying open.
+  int Flush();
   // Closes the temporary file, first flushing it to the disk when `durable`.
   int Close(bool durable);
+  // The version goes over `target` instead (a rename: on the same file system).
+  void Retarget(std::string target) { target_ = std::move(target); }
   // Moves the closed temporary file over the target.
   int Commit();
   // Closes and removes the temporary file.

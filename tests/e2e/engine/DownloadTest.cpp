@@ -189,14 +189,19 @@ TEST_F(DownloadTest, AnUpdateFetchesOnlyTheChunksTheLocalFileLacks) {
   EXPECT_EQ(last, Local("修改 ") + engine->Local("/large.bin"));
 }
 
-TEST_F(DownloadTest, AChunkMissingAtTheTransmitterFailsOnlyThatFileUntilItIsBack) {
+// A file below the memory threshold is fetched into memory, a larger one
+// assembled as its chunks arrive; either way a missing chunk fails only its
+// file, and what arrived is not fetched again.
+class MissingChunkTest : public DownloadTest, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(MissingChunkTest, FailsOnlyThatFileUntilItIsBack) {
   auto alice = Alice();
-  const std::string three = TestBytes(9 * kMiB, 11);
+  const std::string three = TestBytes(GetParam(), 11);
   const std::string other = TestBytes(1000, 12);
   ASSERT_TRUE(alice->PutFile("/three.bin", three, ServerTime(1)));
   ASSERT_TRUE(alice->PutFile("/other.bin", other, ServerTime(2)));
   const CFileInfo described = alice->Describe(alice->ServerPath("/three.bin"));
-  ASSERT_EQ(described.chunks.size(), 3u);
+  ASSERT_GE(described.chunks.size(), 3u);
   const std::string missing = service_->ChunkFile(described.chunks[1].storageId);
   ASSERT_TRUE(Exists(missing));
   fs::rename(missing, missing + ".away");
@@ -213,10 +218,14 @@ TEST_F(DownloadTest, AChunkMissingAtTheTransmitterFailsOnlyThatFileUntilItIsBack
   EXPECT_EQ(engine->Sync(), 2);
   EXPECT_EQ(ReadFile(engine->Local("/three.bin")), three);
   const std::string log = log_.Text();
-  EXPECT_EQ(ChunkRequests(log, described.chunks[0].storageId), 1u);  // kept in the cache meanwhile
-  EXPECT_EQ(ChunkRequests(log, described.chunks[2].storageId), 1u);
+  for (std::size_t i = 0; i < described.chunks.size(); ++i) {
+    if (i == 1) continue;
+    EXPECT_EQ(ChunkRequests(log, described.chunks[i].storageId), 1u) << i;  // kept in the cache meanwhile
+  }
   EXPECT_GE(ChunkRequests(log, described.chunks[1].storageId), 2u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, MissingChunkTest, testing::Values(9 * kMiB, 68 * kMiB + 5));
 
 TEST_F(DownloadTest, LogoutDuringADownloadStopsBeforeTheNextChunk) {
   auto alice = Alice();
