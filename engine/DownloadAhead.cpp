@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/TransferLanes.h"
@@ -95,8 +96,7 @@ std::size_t Assemble(CTransferLane& lane, CFileCache& cache, const std::atomic<i
 
 void FetchFileAhead(CTransferLane& lane, CFileCache& cache, const std::atomic<int>& cancel, const CFileInfo& file,
                     CDownloadAhead::Fetched& fetched) {
-  std::unique_ptr<CReplacingFile> assembly;
-  if (file.size >= kMemoryThreshold) assembly = cache.NewAssembly();
+  std::unique_ptr<CReplacingFile> assembly = cache.NewAssembly();
   if (!assembly) {
     FetchAhead(lane, cache, cancel, file, fetched, 0);
     return;
@@ -125,9 +125,9 @@ void CDownloadAhead::Expect(const CFileInfo& file) {
 }
 
 void CDownloadAhead::Pump() {
-  while (next_ < expected_.size() && !cancel_) {
+  while (next_ < expected_.size() && !cancel_ && started_.size() < kMostAhead) {
     CFileInfo& file = expected_[next_];
-    const int64_t held = file.size < kMemoryThreshold ? file.size : int64_t{2} * kChunkSize;
+    const int64_t held = std::min<int64_t>(file.size, int64_t{2} * kChunkSize);
     if (held_ > 0 && held_ + held > budget_) return;
     auto entry = std::make_shared<Entry>();
     entry->file = file;

@@ -1,11 +1,13 @@
 #pragma once
 // Fetches the chunks of the files a download phase will bring in, on the
 // transfer lanes, ahead of the worker: each chunk the cache lacks is
-// downloaded, checked against its key and given its block lists. A file
-// below the memory threshold keeps them in memory; a larger one is
-// assembled in the cache folder as they arrive and flushed, so the worker
-// only moves it in (each byte written once). An assembly cut short leaves
-// what arrived in the chunk cache, so the next pass fetches only the rest.
+// downloaded, checked against its key and given its block lists, and the
+// file is assembled in the cache folder as they arrive and flushed to the
+// disk, so the worker only moves it in (each byte written once, the flushes
+// of several files under way at once). An assembly cut short leaves what
+// arrived in the chunk cache, so the next pass fetches only the rest; when
+// no assembly can be made the chunks go to memory (below the memory
+// threshold) or the cache, as the worker would fetch them.
 // The worker takes a file's chunks when its decisions reach the file and
 // fetches itself whatever a lane could not, exactly as without read-ahead:
 // every decision and every write to the user folder stays the worker's.
@@ -68,6 +70,9 @@ class CDownloadAhead {
     bool done = false;
   };
   void Drop(std::size_t index);
+
+  // Files started and not yet taken, each holding an open assembly.
+  static constexpr std::size_t kMostAhead = 32;
 
   CTransferLanes& lanes_;
   CFileCache& cache_;

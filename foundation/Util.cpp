@@ -318,6 +318,35 @@ int CUtil::BytesToHex(const unsigned char bytes[16], std::string& out) {
   return 1;
 }
 
+namespace {
+
+constexpr std::size_t kDigestBytes = 16;
+
+// The MD5 of every block, the last one shorter.
+std::vector<unsigned char> BlockDigests(const unsigned char* bytes, std::size_t length) {
+  const std::size_t blocks = (length + kBlockSize - 1) / kBlockSize;
+  std::vector<unsigned char> digests(blocks * kDigestBytes);
+  const std::size_t whole = length / kBlockSize;
+  Md5OfWholeBlocks(bytes, whole, digests.data());
+  if (whole < blocks) {
+    Md5Digest(bytes + whole * kBlockSize, length - whole * kBlockSize, digests.data() + whole * kDigestBytes);
+  }
+  return digests;
+}
+
+}  // namespace
+
+int CUtil::BlockHashList(const void* data, std::size_t length, std::string& strongList) {
+  if (!data || length == 0) return 1;
+  const std::vector<unsigned char> digests = BlockDigests(static_cast<const unsigned char*>(data), length);
+  strongList.reserve(strongList.size() + digests.size() / kDigestBytes * 33);
+  for (std::size_t at = 0; at < digests.size(); at += kDigestBytes) {
+    AppendHex(digests.data() + at, kDigestBytes, kUpperDigits, strongList);
+    strongList += ',';
+  }
+  return 1;
+}
+
 int CUtil::BlockSignatureLists(const void* data, std::size_t length, std::string& weakList,
                                std::string& strongList, int& count) {
   count = 0;
@@ -326,14 +355,7 @@ int CUtil::BlockSignatureLists(const void* data, std::size_t length, std::string
   const std::size_t blocks = (length + kBlockSize - 1) / kBlockSize;
   weakList.reserve(weakList.size() + blocks * 11);  // up to 10 digits and ","
   strongList.reserve(strongList.size() + blocks * 33);
-
-  constexpr std::size_t kDigestBytes = 16;
-  std::vector<unsigned char> digests(blocks * kDigestBytes);
-  const std::size_t whole = length / kBlockSize;
-  Md5OfWholeBlocks(bytes, whole, digests.data());
-  if (whole < blocks) {
-    Md5Digest(bytes + whole * kBlockSize, length - whole * kBlockSize, digests.data() + whole * kDigestBytes);
-  }
+  const std::vector<unsigned char> digests = BlockDigests(bytes, length);
   char number[16];
   for (std::size_t block = 0; block < blocks; ++block) {
     const std::size_t offset = block * kBlockSize;

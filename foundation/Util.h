@@ -58,6 +58,8 @@ class CUtil {
   static int BytesToHex(const unsigned char bytes[16], std::string& out);
   // For each 4096-byte block (the last one shorter) appends "<weak sum>," to
   // `weakList` and "<MD5 upper case>," to `strongList`; `count` = blocks.
+  // The strong list alone, as BlockSignatureLists gives it. Returns 1.
+  static int BlockHashList(const void* data, std::size_t length, std::string& strongList);
   static int BlockSignatureLists(const void* data, std::size_t length, std::string& weakList,
                                  std::string& strongList, int& count);
 

