@@ -134,13 +134,14 @@ bool CWork::CheckLocalAdd(CJournalSession& session) {
   }
   CLanesInUse inUse(*this, lanes);
   CUploadWalk walk(lanes);
-  for (int more = fileCache_->FirstLocal(scanned); more; more = fileCache_->NextLocal(scanned)) {
-    if (stopped()) return false;
+  for (int more = fileCache_->FirstLocal(scanned); more && !cancel_; more = fileCache_->NextLocal(scanned)) {
     const bool wrote = UploadEntry(scanned, walk);
     // What the walk recorded is kept now: a batch held over the transfers
     // would hold client.db's write lock for all of them.
     if (lanes.RunEvents() > 0 || wrote) session.Checkpoint();
   }
+  // After a logout too: the files that finished are recorded (the lanes'
+  // calls are aborted, so this is prompt).
   lanes.Finish();
   if (stopped()) return false;
   if (syncOk_ == 1) {
