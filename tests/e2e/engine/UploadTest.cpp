@@ -61,13 +61,19 @@ TEST_F(UploadTest, NewEntriesReachTheServiceAndOnlyMissingChunksTravel) {
   auto engine = Engine("alice", "alice-pw");
   ASSERT_EQ(engine->LogIn(), 1);
   const long long before = service_->Counter("transmitter_requests");
+  // Made aside and moved in whole: a run the watcher starts meanwhile must
+  // not see (and send) a file half written.
+  const std::string staging = Root("staging");
   for (const Entry& entry : entries) {
     if (entry.content == kFolderState) {
-      fs::create_directories(engine->Local(entry.rel));
+      fs::create_directories(staging + entry.rel);
     } else {
-      fs::create_directories(fs::path(engine->Local(entry.rel)).parent_path());
-      WriteFile(engine->Local(entry.rel), entry.content);
+      fs::create_directories(fs::path(staging + entry.rel).parent_path());
+      WriteFile(staging + entry.rel, entry.content);
     }
+  }
+  for (const auto& top : fs::directory_iterator(staging)) {
+    fs::rename(top.path(), engine->Local("/" + top.path().filename().string()));
   }
   EXPECT_EQ(engine->Sync(), 2);
 
@@ -212,7 +218,8 @@ TEST_F(UploadTest, AFileChangedBetweenCuttingAndSendingIsSentAgainWithItsNewCont
   ASSERT_TRUE(engine.Started());
   ASSERT_EQ(engine.LogIn(), 1);
   const std::string path = engine.Local("/large.bin");
-  WriteFile(path, TestBytes(64 * kMiB, 90));
+  WriteFile(Root("staging.bin"), TestBytes(64 * kMiB, 90));
+  fs::rename(Root("staging.bin"), path);  // whole: no run sees it half written
   bool changed = false;
   proxy.SetMutation(RefuseAnnouncementOf("large.bin", [&] {
     if (changed) return;
