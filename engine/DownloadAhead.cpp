@@ -1,7 +1,5 @@
 #include "engine/DownloadAhead.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <utility>
 
@@ -9,11 +7,6 @@
 #include "foundation/Util.h"
 #include "store/ChunkJournal.h"
 #include "store/FileCache.h"
-
-bool BytesMatchKey(const CChunkBuffer& buffer, const std::string& key) {
-  std::string digest;
-  return CUtil::Md5Hex(buffer.data(), buffer.length(), digest) && strcasecmp(digest.c_str(), key.c_str()) == 0;
-}
 
 void FillBlockLists(CChunkInfo& chunk, const CChunkBuffer& buffer) {
   std::string sums;
@@ -129,14 +122,18 @@ void CDownloadAhead::Pump() {
     CFileInfo& file = expected_[next_];
     const int64_t held = std::min<int64_t>(file.size, int64_t{2} * kChunkSize);
     if (held_ > 0 && held_ + held > budget_) return;
-    auto entry = std::make_shared<Entry>();
-    entry->file = file;
-    entry->held = held;
-    if (!chunkJournal_.GetFileChunk(entry->file)) {
-      ++next_;  // the worker meets the same failure and reports it
-      continue;
+    if (!prepared_) {
+      prepared_ = std::make_shared<Entry>();
+      prepared_->file = file;
+      prepared_->held = held;
+      if (!chunkJournal_.GetFileChunk(prepared_->file)) {
+        prepared_.reset();
+        ++next_;  // the worker meets the same failure and reports it
+        continue;
+      }
+      prepared_->fetched.chunks.resize(prepared_->file.chunks.size());
     }
-    entry->fetched.chunks.resize(entry->file.chunks.size());
+    const std::shared_ptr<Entry> entry = prepared_;
     CFileCache& cache = cache_;
     const std::atomic<int>& cancel = cancel_;
     const bool started = lanes_.TrySubmit(
@@ -146,6 +143,7 @@ void CDownloadAhead::Pump() {
         },
         0);
     if (!started) return;
+    prepared_.reset();
     started_[next_] = entry;
     held_ += held;
     file = CFileInfo();  // its copy travels with the entry
@@ -158,7 +156,10 @@ bool CDownloadAhead::Take(const std::string& serverPath, Fetched& fetched) {
   if (found == indexOf_.end()) return false;
   const std::size_t index = found->second;
   while (!started_.empty() && started_.begin()->first < index) Drop(started_.begin()->first);
-  if (next_ <= index) next_ = index + 1;  // the worker is there: too late to start it ahead
+  if (next_ <= index) {
+    next_ = index + 1;  // the worker is there: too late to start it ahead
+    prepared_.reset();
+  }
   const auto entry = started_.find(index);
   if (entry == started_.end()) {
     Pump();

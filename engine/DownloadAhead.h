@@ -29,8 +29,6 @@ class CChunkJournal;
 class CFileCache;
 class CTransferLanes;
 
-// Whether the bytes are the chunk `key` names.
-bool BytesMatchKey(const CChunkBuffer& buffer, const std::string& key);
 // The chunk's block lists from its bytes.
 void FillBlockLists(CChunkInfo& chunk, const CChunkBuffer& buffer);
 
@@ -58,7 +56,7 @@ class CDownloadAhead {
   // Starts fetches while lanes and memory allow.
   void Pump();
   // The chunks fetched for the file at `serverPath`, waiting for its fetch
-  // when one runs; false when it was not fetched ahead. Files expected
+  // when one runs; false, `fetched` untouched, when it was not fetched ahead. Files expected
   // before it are dropped.
   bool Take(const std::string& serverPath, Fetched& fetched);
 
@@ -82,6 +80,7 @@ class CDownloadAhead {
   std::vector<CFileInfo> expected_;
   std::map<std::string, std::size_t> indexOf_;
   std::size_t next_ = 0;  // the first expected file not yet started
+  std::shared_ptr<Entry> prepared_;  // next_'s entry, chunks read, waiting for a free lane
   std::map<std::size_t, std::shared_ptr<Entry>> started_;
   int64_t held_ = 0;  // memory of started files not yet taken
 };

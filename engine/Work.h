@@ -187,6 +187,7 @@ class CWork {
   int OpenJournalForPhase(CJournalSession& session, const char* function);
   int CheckDownload(CJournalSession& session);
   std::vector<CFileInfo> FilesToFetchAhead();
+  int CheckDownloadFetchingAhead(CJournalSession& session, const std::vector<CFileInfo>& expected);
   // Scans the user folder once per download phase, for the shared folders
   // found on disk (a share renamed on the server moves its folder along).
   // Each row's decision looks its one local entry up instead.

@@ -140,8 +140,8 @@ int CWork::DownloadFileChunks(CFileInfo& file, const std::string& rel) {
     return 0;
   }
   const bool inMemory = file.size < kMemoryThreshold;
-  CDownloadAhead::Fetched fetched;
-  if (!downloadAhead_ || !downloadAhead_->Take(file.path, fetched)) fetched.chunks.clear();
+  CDownloadAhead::Fetched fetched;  // empty unless a lane fetched the file ahead
+  if (downloadAhead_) downloadAhead_->Take(file.path, fetched);
   std::vector<CDownloadAhead::Chunk>& ahead = fetched.chunks;
   for (std::size_t i = 0; i < ahead.size() && inMemory; ++i) {
     if (ahead[i].fetched) file.AddChunkBuffer(file.chunks[i].key, std::move(ahead[i].buffer));
@@ -156,7 +156,8 @@ int CWork::DownloadFileChunks(CFileInfo& file, const std::string& rel) {
     CChunkInfo& chunk = file.chunks[i];
     if (CopyListsOfRepeatedChunk(file, i)) continue;
     if (i < ahead.size() && ahead[i].fetched) {
-      // Fetched, checked and (from the memory threshold on) cached by a lane.
+      // Fetched and checked by a lane: its bytes are in the assembly, the
+      // cache or (below the memory threshold, without an assembly) memory.
       chunk.blockSum = std::move(ahead[i].lists.blockSum);
       chunk.blockHash = std::move(ahead[i].lists.blockHash);
       chunk.blockCount = ahead[i].lists.blockCount;

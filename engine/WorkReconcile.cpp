@@ -83,10 +83,13 @@ int CWork::Download() {
   CJournalSession session(*fileJournal_, *chunkJournal_);
   if (!OpenJournalForPhase(session, "CWork::Download")) return 0;
   const std::vector<CFileInfo> expected = FilesToFetchAhead();
-  if (expected.empty()) {
-    if (!CheckDownload(session)) return 0;
-    return CheckDelete();
-  }
+  const int checked = expected.empty() ? CheckDownload(session) : CheckDownloadFetchingAhead(session, expected);
+  if (!checked) return 0;
+  return CheckDelete();
+}
+
+// The lanes exist for this phase only when there is something to fetch.
+int CWork::CheckDownloadFetchingAhead(CJournalSession& session, const std::vector<CFileInfo>& expected) {
   CTransferLanes lanes(TransferLaneCount(), kLaneMemoryBudget, [this](CTransferLane& lane) { return PrepareLane(lane); });
   CLanesInUse inUse(*this, lanes);
   CDownloadAhead ahead(lanes, *fileCache_, *chunkJournal_, cancel_, kLaneMemoryBudget);
@@ -96,8 +99,7 @@ int CWork::Download() {
   const int checked = CheckDownload(session);
   downloadAhead_ = nullptr;
   lanes.Finish();
-  if (!checked) return 0;
-  return CheckDelete();
+  return checked;
 }
 
 // The new files of the pending rows with nothing local at their place and

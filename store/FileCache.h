@@ -39,6 +39,8 @@ constexpr const char* kTempPrefix = ".vessatmp-";
 // A user's own file that merely begins with the prefix fails the check, so
 // it is synchronised like any other and never removed as a leftover.
 std::string NewTemporaryName();
+// Whether the bytes are the chunk `key` names (their MD5).
+bool BytesMatchKey(const CChunkBuffer& buffer, const std::string& key);
 bool IsTemporaryName(const std::string& name);
 
 class CFileCache {
@@ -116,7 +118,7 @@ class CFileCache {
   // chunk.size bytes from index * kChunkSize on, which must hash to chunk.key.
   // Fails (logged) when the file no longer holds that chunk there.
   int ReadChunkOfFile(const std::string& path, std::size_t index, const CChunkInfo& chunk, CChunkBuffer& buffer);
-  // ---- a large download assembled in the cache folder ----
+  // ---- a download assembled in the cache folder ----
   // A new, empty assembly file in the cache folder, open for writing; null
   // when it cannot be made (logged).
   std::unique_ptr<CReplacingFile> NewAssembly();
@@ -185,8 +187,10 @@ class CFileCache {
   int AddChunkFromBuffer(CFileInfo& info, std::unique_ptr<CChunkBuffer>& buffer, bool cacheLarge);
   int WriteChunks(CFileInfo& info, CReplacingFile& file);
   // Sets the mode of a file it replaces, closes, dates and commits the new
-  // version of info.path's file (`full`).
-  int FinishFile(CFileInfo& info, const std::string& full, CReplacingFile& file, bool durable);
+  // version of info.path's file (`full`). A failed rename's error goes to
+  // `renameError` when given (and EXDEV is then not logged).
+  int FinishFile(CFileInfo& info, const std::string& full, CReplacingFile& file, bool durable,
+                 int* renameError = nullptr);
   static bool HoldsCutBytes(const CChunkBuffer& buffer, const CChunkInfo& chunk);
   int CopyAssembly(CReplacingFile& assembly, const std::string& full, CReplacingFile& copy);
   void AdoptWriteTime(CFileInfo& info, const std::string& shownPath, const std::string& tempPath);

@@ -175,16 +175,19 @@ int CFileCache::ReadChunkOfFile(const std::string& path, std::size_t index, cons
   return 1;
 }
 
+bool BytesMatchKey(const CChunkBuffer& buffer, const std::string& key) {
+  std::string digest;
+  return CUtil::Md5Hex(buffer.data(), buffer.length(), digest) && strcasecmp(digest.c_str(), key.c_str()) == 0;
+}
+
 // Whether the bytes are those the chunk was cut from. With the chunk's
 // block hashes at hand their MD5 block by block settles it (equal MD5s of
-// every block: the same bytes, which hashed to the key), at a third of the
-// cost of the key's MD5 over the whole chunk.
+// every block: the same bytes, which hashed to the key); those blocks are
+// hashed eight at a time, which the key's one MD5 over the chunk cannot be.
 bool CFileCache::HoldsCutBytes(const CChunkBuffer& buffer, const CChunkInfo& chunk) {
-  std::string digest;
-  if (chunk.blockHash.empty()) {
-    return CUtil::Md5Hex(buffer.data(), buffer.length(), digest) && strcasecmp(digest.c_str(), chunk.key.c_str()) == 0;
-  }
-  return CUtil::BlockHashList(buffer.data(), buffer.length(), digest) && digest == chunk.blockHash;
+  if (chunk.blockHash.empty()) return BytesMatchKey(buffer, chunk.key);
+  std::string hashes;
+  return CUtil::BlockHashList(buffer.data(), buffer.length(), hashes) && hashes == chunk.blockHash;
 }
 
 // ---- the cache folder ----
@@ -263,7 +266,8 @@ int CFileCache::MakeFile(CFileInfo& info) {
   return FinishFile(info, full, file, true);
 }
 
-int CFileCache::FinishFile(CFileInfo& info, const std::string& full, CReplacingFile& file, bool durable) {
+int CFileCache::FinishFile(CFileInfo& info, const std::string& full, CReplacingFile& file, bool durable,
+                           int* renameError) {
   constexpr const char* kFunction = "CFileCache::MakeFile";
   if (file.written() != info.size) {
     LogF(CLogger::kError, kFunction, "Fail to make file {%s} for Mismatched size %u with %u, remove it!", full.c_str(),
@@ -279,8 +283,11 @@ int CFileCache::FinishFile(CFileInfo& info, const std::string& full, CReplacingF
     return 0;
   }
   AdoptWriteTime(info, full, file.tempPath());
-  if (file.Commit() != 0) {
-    LogF(CLogger::kError, kFunction, "Fail to rename \"%s\" to \"%s\"", file.tempPath().c_str(), full.c_str());
+  if (const int error = file.Commit()) {
+    if (renameError) *renameError = error;
+    if (!renameError || error != EXDEV) {
+      LogF(CLogger::kError, kFunction, "Fail to rename \"%s\" to \"%s\"", file.tempPath().c_str(), full.c_str());
+    }
     return 0;
   }
   return 1;
@@ -305,13 +312,13 @@ int CFileCache::MakeFileFromAssembly(CFileInfo& info, CReplacingFile& assembly) 
   SetPathStatus(info.path, 2);
   assembly.Retarget(full);
   // Flushed on its lane already: the close needs no second flush.
-  if (FinishFile(info, full, assembly, false)) return 1;
-  if (!assembly.tempPath().empty()) {
-    // The rename cannot cross to a user folder on another file system.
-    CReplacingFile copy(fs_, full);
-    if (CopyAssembly(assembly, full, copy) && FinishFile(info, full, copy, true)) return 1;
-  }
-  return 0;
+  int renameError = 0;
+  if (FinishFile(info, full, assembly, false, &renameError)) return 1;
+  if (renameError != EXDEV) return 0;
+  LogF(CLogger::kInfo, "CFileCache::MakeFile", "Copy {%s} in: the user folder lies on another file system",
+       full.c_str());
+  CReplacingFile copy(fs_, full);
+  return CopyAssembly(assembly, full, copy) && FinishFile(info, full, copy, true);
 }
 
 int CFileCache::CopyAssembly(CReplacingFile& assembly, const std::string& full, CReplacingFile& copy) {

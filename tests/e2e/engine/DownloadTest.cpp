@@ -1,6 +1,9 @@
 // Server content arriving in the user folder: new files and folders, copies
 // of content already on disk, updates, a chunk the transmitter lacks, and a
 // logout in the middle of a download.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -187,6 +190,36 @@ TEST_F(DownloadTest, AnUpdateFetchesOnlyTheChunksTheLocalFileLacks) {
   std::string last;
   ASSERT_TRUE(engine->work().GetFinished(engine->work().FinishedCount() - 1, last));
   EXPECT_EQ(last, Local("修改 ") + engine->Local("/large.bin"));
+}
+
+// A user folder kept on another file system (reached through a link): a
+// file assembled in the cache folder cannot be renamed across, so it is
+// copied in.
+TEST_F(DownloadTest, AFileAssembledAheadReachesAUserFolderOnAnotherFileSystem) {
+  const fs::path elsewhere = fs::path("/dev/shm") / ("vessa-test-" + std::to_string(::getpid()));
+  std::error_code error;
+  fs::create_directories(elsewhere / "alice", error);
+  fs::create_directories(Root());
+  struct stat cacheSide {};
+  struct stat userSide {};
+  if (error || stat(Root().c_str(), &cacheSide) != 0 || stat(elsewhere.c_str(), &userSide) != 0 ||
+      cacheSide.st_dev == userSide.st_dev) {
+    fs::remove_all(elsewhere, error);
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  fs::create_directory_symlink(elsewhere / "alice", Root() + "/alice");
+  auto alice = Alice();
+  const std::string content = TestBytes(9 * kMiB, 21);
+  ASSERT_TRUE(alice->PutFile("/far.bin", content, ServerTime(1)));
+  auto engine = Engine("alice", "alice-pw");
+  EXPECT_EQ(engine->LogIn(), 1);
+  EXPECT_EQ(engine->sink().WaitForRunEnd(1), 2);
+  EXPECT_EQ(ReadFile((elsewhere / "alice/far.bin").string()), content);
+  EXPECT_EQ(LocalTime((elsewhere / "alice/far.bin").string()), ServerTime(1));
+  EXPECT_TRUE(log_.Contains("the user folder lies on another file system"));
+  EXPECT_FALSE(log_.Contains("Fail to rename"));
+  engine.reset();
+  fs::remove_all(elsewhere, error);
 }
 
 // A file below the memory threshold is fetched into memory, a larger one
